@@ -27,6 +27,7 @@ struct BorrowTable {
 // A new capsule holding a fresh, empty registry (version 1), or NULL with a
 // Python error set. The capsule owns the table, the state and its own name.
 // `feature_version` is NumPy's C feature version (for the dtype layout).
-PyObject* new_borrow_registry_capsule(unsigned feature_version);
+// `array_type` is PyArray_Type, used to follow chains of array base objects.
+PyObject* new_borrow_registry_capsule(unsigned feature_version, PyTypeObject* array_type);
 
 }  // namespace halvo

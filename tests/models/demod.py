@@ -23,7 +23,7 @@ def _biquad_design(fs, bw):
     return b0, (f32(1) - c) * r, b0, (f32(-2) * c) * r, (f32(1) - alpha) * r
 
 
-def _lowpass_pair(fs, bw):
+def lowpass_pair(fs, bw):
     """A step function for two equal sections in series (transposed direct form II)."""
     b0, b1, b2, a1, a2 = _biquad_design(fs, bw)
     state = [[f32(0), f32(0)], [f32(0), f32(0)]]
@@ -41,7 +41,7 @@ def _lowpass_pair(fs, bw):
     return step
 
 
-def _dc_blocker(fs):
+def dc_blocker(fs):
     t = ((f32(-2) / fs) * TWO_PI) + f32(1)
     t = f32(0) if f32(0) > t else t
     R = f32(0.9999) if t > f32(0.9999) else t
@@ -55,7 +55,7 @@ def _dc_blocker(fs):
     return step
 
 
-def _oscillator(f, fs):
+def oscillator(f, fs):
     """A generator of phasors (re, im), each advanced before it is yielded."""
     d = (f * TWO_PI) / fs
     c, s = cosf(d), sinf(d)
@@ -87,7 +87,7 @@ def fast_atan2(y, x):
     return a
 
 
-def _phase_steps(iq):
+def phase_steps(iq):
     """The discriminator: angle of x[n] * conj(x[n-1]), with x[-1] = 1 + 0j."""
     pr, pi = f32(1), f32(0)
     for x in iq:
@@ -100,41 +100,44 @@ def _run(step, values):
     return np.array([step(v) for v in values], dtype=np.float32)
 
 
+_quiet = np.errstate(all="ignore")  # NaN and infinity are ordinary values here
+
+
+@_quiet
 def am_envelope_demod(iq, fs, audio_bw_hz, abs_approx=False):
     fs, bw = f32(fs), f32(audio_bw_hz)
-    lp, dc = _lowpass_pair(fs, bw), _dc_blocker(fs)
+    lp, dc = lowpass_pair(fs, bw), dc_blocker(fs)
     out = []
-    with np.errstate(all="ignore"):
-        for x in iq:
-            re, im = f32(x.real), f32(x.imag)
-            if abs_approx:
-                out.append(dc(lp(fmaf(f32(0.9482), abs(re), f32(0.392) * abs(im)))))
-            else:
-                y = lp(fmaf(re, re, im * im))
-                out.append(dc(f32(0) if y < 0 else np.sqrt(y)))
+    for x in iq:
+        re, im = f32(x.real), f32(x.imag)
+        if abs_approx:
+            out.append(dc(lp(fmaf(f32(0.9482), abs(re), f32(0.392) * abs(im)))))
+        else:
+            y = lp(fmaf(re, re, im * im))
+            out.append(dc(f32(0) if y < 0 else np.sqrt(y)))
     return np.array(out, dtype=np.float32)
 
 
+@_quiet
 def ssb_product_demod(iq, fs, bfo_hz, audio_bw_hz):
     fs = f32(fs)
-    lp, dc = _lowpass_pair(fs, f32(audio_bw_hz)), _dc_blocker(fs)
+    lp, dc = lowpass_pair(fs, f32(audio_bw_hz)), dc_blocker(fs)
     out = []
-    with np.errstate(all="ignore"):
-        for x, (pr, pi) in zip(iq, _oscillator(f32(bfo_hz), fs)):
-            out.append(dc(lp(fmaf(f32(x.real), pr, f32(x.imag) * pi))))
+    for x, (pr, pi) in zip(iq, oscillator(f32(bfo_hz), fs)):
+        out.append(dc(lp(fmaf(f32(x.real), pr, f32(x.imag) * pi))))
     return np.array(out, dtype=np.float32)
 
 
+@_quiet
 def fm_quadrature_demod(iq, fs, dev_hz, audio_bw_hz):
     dev = f32(dev_hz)
     gain = f32(1) / (dev if dev > 1 else f32(1))
-    with np.errstate(all="ignore"):
-        lp = _lowpass_pair(f32(fs), f32(audio_bw_hz))
-        return _run(lambda theta: lp(theta * gain), _phase_steps(iq))
+    lp = lowpass_pair(f32(fs), f32(audio_bw_hz))
+    return _run(lambda theta: lp(theta * gain), phase_steps(iq))
 
 
+@_quiet
 def pm_quadrature_demod(iq, fs, k, audio_bw_hz):
     k = f32(k)
-    with np.errstate(all="ignore"):
-        lp = _lowpass_pair(f32(fs), f32(audio_bw_hz))
-        return _run(lambda theta: lp(theta * k), _phase_steps(iq))
+    lp = lowpass_pair(f32(fs), f32(audio_bw_hz))
+    return _run(lambda theta: lp(theta * k), phase_steps(iq))

@@ -5,7 +5,7 @@ from hypothesis import given, settings
 
 import halvo_sdr
 from conftest import SPLITS_AROUND_1024, assert_same_bits
-from demod_cases import (INF, NAN, SIGNAL_KINDS, assert_empty_call_changes_nothing, assert_matches_model,
+from .demod_cases import (INF, NAN, SIGNAL_KINDS, assert_empty_call_changes_nothing, assert_matches_model,
                          assert_split_invariant, iq_signal, signals_and_cuts, tone)
 from models.demod import fm_quadrature_demod
 

@@ -1,22 +1,70 @@
-// AmEnvelopeDemod: SKELETON - to be written.
+// AmEnvelopeDemod: audio from the envelope of an amplitude-modulated carrier.
+//
+// Per sample, one of two estimators chosen at construction:
+//   exact:  power re^2 + im^2 -> low-pass pair -> square root -> DC blocker;
+//   approx: 0.9482*|re| + 0.392*|im| -> low-pass pair -> DC blocker.
+// State: the low-pass pair and the DC blocker; the estimator choice and the
+// two weights are fixed for the object's life.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 
+#include "../dsp/biquad_lowpass.hpp"
+#include "../dsp/dc_blocker.hpp"
 #include "../dsp/fp.hpp"
 
 namespace halvo {
 
+inline constexpr float kAmInPhaseWeight = 0.9482f;    // 0.94819999
+inline constexpr float kAmQuadratureWeight = 0.392f;  // 0.39199999
+static_assert(std::bit_cast<std::uint32_t>(kAmInPhaseWeight) == 0x3F72BD3Cu);
+static_assert(std::bit_cast<std::uint32_t>(kAmQuadratureWeight) == 0x3EC8B439u);
+
 struct AmEnvelopeDemod {
+    bool abs_approx;    // estimator: false = exact (power, filter, root), true = weighted magnitudes; constructor argument
+    float w_in;         // in-phase weight of the approximation; 0.9482
+    float w_quad;       // quadrature weight of the approximation; 0.392
+    BiquadPair lowpass; // audio low-pass pair, cut-off 0.9 * audio_bw_hz; zero state
+    DcBlocker dc;       // removes the carrier level; zero state
+
     static AmEnvelopeDemod make(double fs, double audio_bw_hz, bool abs_approx) {
-        (void)fs; (void)audio_bw_hz; (void)abs_approx;
-        return {};
+        const float f = static_cast<float>(fs);
+        const float bw = static_cast<float>(audio_bw_hz);
+        return {abs_approx, kAmInPhaseWeight, kAmQuadratureWeight, BiquadPair::design(f, bw),
+                DcBlocker::design(f)};
     }
 
-
+    // The estimator is chosen once per call; each has its own loop.
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
-        (void)in; (void)out; (void)n;
+        BiquadPair lp = lowpass;
+        DcBlocker dcb = dc;
+        if (!abs_approx) {
+            // Operations in this order are part of the result; do not regroup.
+            for (std::size_t i = 0; i < n; ++i) {
+                const float re = in[i].re;
+                const float im = in[i].im;
+                const float p = fma32(re, re, im * im);  // fused: im*im rounded first
+                const float y = lp.step(p);
+                // The pair overshoots after an abrupt fall in power and can dip
+                // below zero; its root would be NaN and stick in the DC blocker
+                // for good. A NaN y is not < 0, so a NaN input still propagates.
+                const float m = (y < 0.0f) ? 0.0f : sqrt32(y);
+                out[i] = dcb.step(m);
+            }
+        } else {
+            const float wi = w_in;
+            const float wq = w_quad;
+            // Operations in this order are part of the result; do not regroup.
+            for (std::size_t i = 0; i < n; ++i) {
+                const float m = fma32(wi, abs32(in[i].re), wq * abs32(in[i].im));  // fused: wq*|im| rounded first
+                out[i] = dcb.step(lp.step(m));
+            }
+        }
+        lowpass = lp;
+        dc = dcb;
     }
 };
 

@@ -1,22 +1,42 @@
-// PmQuadratureDemod: SKELETON - to be written.
+// PmQuadratureDemod: audio from a phase-modulated carrier.
+//
+// Per sample: the phase change since the previous sample (phase
+// discriminator), times k, through a biquad low-pass pair. The output is k
+// times the first difference of the phase, not the phase itself.
+// State: the pair and the previous sample.
 #pragma once
 
 #include <cstddef>
 
+#include "../dsp/biquad_lowpass.hpp"
 #include "../dsp/fp.hpp"
+#include "../dsp/phase_discriminator.hpp"
 
 namespace halvo {
 
 struct PmQuadratureDemod {
-    static PmQuadratureDemod make(double fs, double k, double audio_bw_hz) {
-        (void)fs; (void)k; (void)audio_bw_hz;
-        return {};
-    }
+    BiquadPair lowpass;               // audio low-pass pair, cut-off 0.9 * audio_bw_hz; zero state
+    PhaseDiscriminator discriminator; // previous input sample; 1 + 0j
+    float k;                          // output scale per radian, used as given; constructor argument
 
+    static PmQuadratureDemod make(double fs, double k, double audio_bw_hz) {
+        const float f = static_cast<float>(fs);
+        const float bw = static_cast<float>(audio_bw_hz);
+        return {BiquadPair::design(f, bw), PhaseDiscriminator::design(), static_cast<float>(k)};
+    }
 
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
-        (void)in; (void)out; (void)n;
+        const float scale = k;
+        BiquadPair lp = lowpass;
+        PhaseDiscriminator disc = discriminator;
+        // Operations in this order are part of the result; do not regroup.
+        for (std::size_t i = 0; i < n; ++i) {
+            const float theta = disc.step(in[i]);
+            out[i] = lp.step(theta * scale);
+        }
+        lowpass = lp;
+        discriminator = disc;
     }
 };
 

@@ -1,0 +1,97 @@
+// The module halvo_sdr: multi-phase initialisation with one exec slot that
+// registers the ten classes in a fixed order and lists them in __all__.
+//
+// Type objects are created once per process on first need and shared by
+// every module instance; the module keeps no per-module state.
+#include <string>
+
+#include "classes.hpp"
+#include "errors.hpp"
+#include "once.hpp"
+#include "pyref.hpp"
+
+namespace halvo {
+namespace {
+
+OnceCell<PyTypeObject*> type_cells[kClassCount];
+OnceCell<PyObject*> all_name_cell;  // interned "__all__"
+
+PyObject* all_name() {
+    PyObject* name = nullptr;
+    if (!all_name_cell.get(name, [](PyObject*& s) {
+            s = PyUnicode_InternFromString("__all__");
+            return s != nullptr;
+        })) {
+        return nullptr;
+    }
+    return name;
+}
+
+// Adds one class to the module: appends its name to __all__ (created when
+// missing) and sets the attribute.
+bool register_class(PyObject* module, std::size_t i) {
+    const ClassEntry& c = kClasses[i];
+    PyTypeObject* type = nullptr;
+    if (!type_cells[i].get(type, [&c](PyTypeObject*& t) {
+            t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(c.spec));
+            return t != nullptr;
+        })) {
+        return false;
+    }
+    Ref name(PyUnicode_FromString(c.name));
+    if (!name) return false;
+    PyObject* all_attr = all_name();
+    if (!all_attr) return false;
+    Ref all(PyObject_GetAttr(module, all_attr));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        all.reset(PyList_New(0));
+        if (!all || PyObject_SetAttr(module, all_attr, all.get()) < 0) return false;
+    }
+    if (!PyList_Check(all.get())) {
+        raise_not_instance(all.get(), "list");
+        return false;
+    }
+    if (PyList_Append(all.get(), name.get()) < 0) {
+        throw Panic("cannot append to __all__: " + take_error_description());
+    }
+    return PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type)) == 0;
+}
+
+int halvo_sdr_exec(PyObject* module) {
+    return guard<int>(-1, [&]() -> int {
+        if (!PyModule_Check(module)) {
+            raise_not_instance(module, "module");
+            return -1;
+        }
+        for (std::size_t i = 0; i < kClassCount; ++i) {
+            if (!register_class(module, i)) return -1;
+        }
+        return 0;
+    });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(halvo_sdr_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "halvo_sdr",
+    "",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace halvo
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_halvo_sdr(void) {
+    return PyModuleDef_Init(&halvo::module_def);
+}

@@ -1,0 +1,359 @@
+"""Sample blocks in and out: accepted arrays, the contiguity rule, output
+arrays and their holder, the shared borrow registry, NumPy's availability."""
+import ctypes
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+import halvo_sdr
+
+IQ = (np.exp(1j * 0.37 * np.arange(64)) * np.linspace(0.2, 1.5, 64)).astype(np.complex64)
+
+
+def demod():
+    return halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+
+
+def run_py(code, timeout=60):
+    r = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                       timeout=timeout)
+    assert r.returncode == 0, f"stdout:\n{r.stdout}\nstderr:\n{r.stderr}"
+    return r
+
+
+@pytest.mark.parametrize("value, qualname", [
+    ([1 + 0j], "list"),
+    (None, None),
+    (np.complex64(1), "complex64"),
+    (np.zeros(4, np.complex128), "ndarray"),
+    (np.zeros(4, np.float32), "ndarray"),
+    (np.zeros(4, ">c8"), "ndarray"),
+    (np.zeros((2, 2), np.complex64), "ndarray"),
+    (np.array(1 + 0j, np.complex64), "ndarray"),
+    (memoryview(np.zeros(4, np.complex64)), "memoryview"),
+])
+def test_rejected_inputs(value, qualname):
+    d = demod()
+    with pytest.raises(TypeError) as e:
+        d.process(value)
+    if qualname is None:
+        assert str(e.value) == "argument 'iq': 'None' is not an instance of 'ndarray'"
+    else:
+        assert str(e.value) == f"argument 'iq': '{qualname}' object is not an instance of 'ndarray'"
+
+
+def test_modulator_input_type():
+    m = halvo_sdr.AmDsbMod(8000, 1000, 0.5, 0.5)
+    with pytest.raises(TypeError, match=r"^argument 'audio': 'ndarray' object is not an instance of 'ndarray'$"):
+        m.process(np.zeros(4, np.float64))
+    with pytest.raises(TypeError, match=r"^argument 'audio': 'ndarray' object is not an instance of 'ndarray'$"):
+        m.process(np.zeros(4, np.complex64))
+    out = m.process(np.zeros(4, np.float32))
+    assert out.dtype == np.complex64 and out.shape == (4,)
+
+
+def misaligned(n):
+    buf = np.zeros(n * 8 + 8, np.uint8)
+    arr = np.frombuffer(buf.data, dtype=np.complex64, count=n, offset=1)
+    assert not arr.flags.aligned
+    return arr
+
+
+@pytest.mark.parametrize("make", [
+    lambda: IQ[::2],
+    lambda: IQ[::-1],
+    lambda: np.zeros((8, 2), np.complex64)[:, 0],
+    lambda: misaligned(8),
+], ids=["step2", "reversed", "column", "misaligned"])
+def test_non_contiguous_is_refused_and_state_untouched(make):
+    d, twin = demod(), demod()
+    d.process(IQ)
+    twin.process(IQ)
+    with pytest.raises(TypeError) as e:
+        d.process(make())
+    assert str(e.value) == "The given array is not contiguous or is misaligned."
+    assert d.process(IQ).tobytes() == twin.process(IQ).tobytes()
+
+
+@pytest.mark.parametrize("make", [
+    lambda: IQ[::2].copy(),
+    lambda: IQ[5:6:7],                      # one element, any stride
+    lambda: np.asfortranarray(IQ),
+    lambda: IQ.copy().view(type("Sub", (np.ndarray,), {})),
+    lambda: np.lib.stride_tricks.as_strided(IQ, shape=(1,), strides=(1000,)),
+], ids=["copy", "one-element", "fortran", "subclass", "one-element-odd-stride"])
+def test_accepted_inputs_match_plain_copy(make):
+    x = make()
+    assert demod().process(x).tobytes() == demod().process(np.array(x)).tobytes()
+
+
+def test_read_only_input_is_accepted_and_never_written():
+    x = IQ.copy()
+    x.setflags(write=False)
+    before = x.tobytes()
+    out = demod().process(x)
+    assert x.tobytes() == before and out.tobytes() == demod().process(IQ).tobytes()
+
+
+@pytest.mark.parametrize("x", [np.zeros(0, np.complex64), np.zeros(10, np.complex64)[::3][4:],
+                               np.zeros((0, 3), np.complex64)[:, 0]], ids=["empty", "empty-strided", "empty-col"])
+def test_empty_input(x):
+    d, twin = demod(), demod()
+    d.process(IQ)
+    twin.process(IQ)
+    out = d.process(x)
+    assert out.dtype == np.float32 and out.shape == (0,) and type(out.base).__name__ == "PySliceContainer"
+    assert d.process(IQ).tobytes() == twin.process(IQ).tobytes()
+
+
+def test_output_array_and_holder():
+    x = IQ.copy()
+    out = demod().process(x)
+    assert type(out) is np.ndarray and out.dtype == np.float32 and out.shape == x.shape
+    assert out.flags.writeable and out.flags.c_contiguous and out.flags.aligned
+    assert not np.shares_memory(out, x)
+    holder = type(out.base)
+    assert holder.__name__ == "PySliceContainer" and holder.__module__ == "builtins"
+    assert holder.__doc__
+    with pytest.raises(TypeError):
+        holder()
+    out[:] = 7  # the caller owns it
+    assert np.all(out == 7)
+
+
+def test_output_buffers_are_freed():
+    import tracemalloc  # noqa: F401  (NumPy traces its own buffers; ours go through malloc)
+    import resource
+
+    d = demod()
+    x = np.zeros(1 << 20, np.complex64)
+    for _ in range(3):
+        d.process(x)
+    start = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    for _ in range(200):
+        out = d.process(x)
+        del out
+    grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - start
+    assert grown_kib < 64 * 1024, f"peak RSS grew by {grown_kib} KiB over 200 calls of 4 MiB outputs"
+
+
+# ---- borrow registry -------------------------------------------------------------
+
+class BorrowTable(ctypes.Structure):
+    _fields_ = [
+        ("version", ctypes.c_uint64),
+        ("state", ctypes.c_void_p),
+        ("acquire_shared", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)),
+        ("acquire_exclusive", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)),
+        ("release_shared", ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)),
+        ("release_exclusive", ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)),
+    ]
+
+
+CAPSULE_NAME = b"_VELK_NUMPY_BORROW_CHECKING_API"
+
+
+def multiarray():
+    import importlib
+
+    return importlib.import_module("numpy._core.multiarray" if np.__version__ >= "2" else "numpy.core.multiarray")
+
+
+@pytest.fixture
+def registry():
+    demod().process(IQ)  # make sure the registry exists
+    capsule = getattr(multiarray(), CAPSULE_NAME.decode())
+    get = ctypes.pythonapi.PyCapsule_GetPointer
+    get.restype = ctypes.c_void_p
+    get.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    table = BorrowTable.from_address(get(capsule, CAPSULE_NAME))
+    assert table.version == 1
+    return table
+
+
+def test_exclusive_borrow_elsewhere_blocks_process(registry):
+    t = registry
+    x = IQ.copy()
+    d, twin = demod(), demod()
+    d.process(IQ)
+    twin.process(IQ)
+    assert t.acquire_exclusive(t.state, x) == 0
+    try:
+        with pytest.raises(BaseException) as e:
+            d.process(x)
+        assert type(e.value).__name__ == "PanicException" and str(e.value).endswith("AlreadyBorrowed")
+        with pytest.raises(BaseException, match="AlreadyBorrowed$"):
+            d.process(x[10:20])  # overlapping view of the same memory
+        d.process(x[::-1].copy())  # other memory is fine
+        twin.process(x[::-1].copy())
+    finally:
+        t.release_exclusive(t.state, x)
+    assert d.process(x).tobytes() == twin.process(x).tobytes()
+
+
+def test_registry_rules(registry):
+    t = registry
+    base = np.zeros(100, np.complex64)
+    a, b = base[:50], base[50:]
+    assert t.acquire_shared(t.state, a) == 0
+    assert t.acquire_shared(t.state, a) == 0             # shared borrows coexist
+    assert t.acquire_exclusive(t.state, base) == -1      # overlaps a shared borrow
+    assert t.acquire_exclusive(t.state, b) == 0          # disjoint region of the same base
+    assert t.acquire_shared(t.state, base[40:60]) == -1  # overlaps the exclusive one
+    t.release_exclusive(t.state, b)
+    t.release_shared(t.state, a)
+    t.release_shared(t.state, a)
+    assert t.acquire_exclusive(t.state, base) == 0
+    t.release_exclusive(t.state, base)
+    ro = np.zeros(4, np.complex64)
+    ro.setflags(write=False)
+    assert t.acquire_exclusive(t.state, ro) == -2
+    assert t.acquire_shared(t.state, ro) == 0
+    t.release_shared(t.state, ro)
+
+
+def test_process_holds_shared_borrow_only_during_the_call(registry):
+    t = registry
+    x = IQ.copy()
+    demod().process(x)
+    with pytest.raises(TypeError):
+        demod().process(x[::2])
+    assert t.acquire_exclusive(t.state, x) == 0  # nothing left behind
+    t.release_exclusive(t.state, x)
+
+
+def test_foreign_registry_is_used_unchanged():
+    run_py("""
+        import ctypes, numpy as np, sys
+        sys.path.insert(0, %r)
+        from test_numpy_exchange import BorrowTable, CAPSULE_NAME, multiarray
+        calls = []
+        def acq(state, arr): calls.append(("acquire", len(arr))); return 0
+        def rel(state, arr): calls.append(("release", len(arr)))
+        cbs = [BorrowTable._fields_[i][1](f) for i, f in ((2, acq), (3, acq), (4, rel), (5, rel))]
+        table = BorrowTable(1, None, *cbs)
+        new = ctypes.pythonapi.PyCapsule_New
+        new.restype = ctypes.py_object
+        new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+        setattr(multiarray(), CAPSULE_NAME.decode(), new(ctypes.addressof(table), CAPSULE_NAME, None))
+        import halvo_sdr
+        d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+        d.process(np.zeros(5, np.complex64))
+        try:
+            d.process(np.zeros(4, np.complex64)[::2])
+        except TypeError:
+            pass
+        assert calls == [("acquire", 5), ("release", 5), ("acquire", 2), ("release", 2)], calls
+    """ % str(__import__("pathlib").Path(__file__).parent))
+
+
+def test_version_zero_table_is_refused():
+    r = run_py("""
+        import ctypes, numpy as np, sys
+        sys.path.insert(0, %r)
+        from test_numpy_exchange import BorrowTable, CAPSULE_NAME, multiarray
+        def acq(state, arr): return 0
+        def rel(state, arr): pass
+        cbs = [BorrowTable._fields_[i][1](f) for i, f in ((2, acq), (3, acq), (4, rel), (5, rel))]
+        table = BorrowTable(0, None, *cbs)
+        new = ctypes.pythonapi.PyCapsule_New
+        new.restype = ctypes.py_object
+        new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+        setattr(multiarray(), CAPSULE_NAME.decode(), new(ctypes.addressof(table), CAPSULE_NAME, None))
+        import halvo_sdr
+        d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+        for _ in range(2):
+            try:
+                d.process(np.zeros(3, np.complex64))
+            except BaseException as e:
+                print(type(e).__name__, "|", e)
+        try:
+            d.process([1])
+        except TypeError as e:
+            print("TypeError |", e)
+    """ % str(__import__("pathlib").Path(__file__).parent))
+    lines = r.stdout.strip().splitlines()
+    assert len(lines) == 3
+    for line in lines[:2]:
+        name, msg = line.split(" | ")
+        assert name == "PanicException" and msg.startswith("Interal borrow checking API error")
+        assert "not supported" in msg
+    assert lines[2] == "TypeError | argument 'iq': 'list' object is not an instance of 'ndarray'"
+
+
+def test_numpy_missing_then_available():
+    r = run_py("""
+        import sys
+        sys.modules['numpy'] = None
+        import halvo_sdr
+        d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+        for _ in range(2):
+            try:
+                d.process([1, 2])
+            except Exception:
+                raise SystemExit("an ordinary Exception escaped")
+            except BaseException as e:
+                print(type(e).__name__, "|", e)
+        del sys.modules['numpy']
+        import numpy as np
+        out = d.process(np.ones(3, np.complex64))
+        print("ok", out.dtype, len(out))
+    """)
+    lines = r.stdout.strip().splitlines()
+    assert lines[-1] == "ok float32 3"
+    for line in lines[:2]:
+        name, msg = line.split(" | ")
+        assert name == "PanicException"
+        assert msg.startswith("Failed to access NumPy array API capsule: ")
+        assert "numpy" in msg
+    assert r.stderr.count("halvo_sdr: internal failure") == 2
+
+
+def test_first_calls_from_many_threads_at_once():
+    r = run_py("""
+        import threading, numpy as np, halvo_sdr
+        n = 8
+        barrier = threading.Barrier(n)
+        results = [None] * n
+        def work(i):
+            d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+            m = halvo_sdr.AmDsbMod(8000, 1000, 0.5, 0.5)
+            x = np.full(1000, 1 + 1j, np.complex64)
+            barrier.wait()
+            try:
+                results[i] = (d.process(x).tobytes(), m.process(np.zeros(10, np.float32)).shape)
+            except BaseException as e:
+                results[i] = repr(e)
+        ts = [threading.Thread(target=work, args=(i,)) for i in range(n)]
+        for t in ts: t.start()
+        for t in ts: t.join(30)
+        assert not any(t.is_alive() for t in ts), "deadlock"
+        assert all(isinstance(r, tuple) for r in results), results
+        assert len({r[0] for r in results}) == 1
+        print("ok")
+    """, timeout=60)
+    assert r.stdout.strip() == "ok"
+
+
+def test_output_allocation_failure_is_memory_error_and_state_untouched():
+    r = run_py("""
+        import resource, numpy as np, halvo_sdr
+        x = np.ones(50_000_000, np.complex64)          # 400 MB in
+        d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+        twin = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+        small = np.full(64, 0.5 + 0.25j, np.complex64)
+        d.process(small); twin.process(small)
+        with open('/proc/self/statm') as f:
+            vm = int(f.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (vm + 64 * 2**20, resource.RLIM_INFINITY))
+        try:
+            d.process(x)                                 # needs 200 MB out
+            print("no error")
+        except MemoryError:
+            print("MemoryError")
+        print(d.process(small).tobytes() == twin.process(small).tobytes())
+    """)
+    assert r.stdout.split() == ["MemoryError", "True"]

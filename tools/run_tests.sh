@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs halvo_sdr and runs every test: the C++ unit tests (CTest), then the
+# Python suite against the installed wheel, once under NumPy 2.x and once
+# under NumPy 1.x, each in a fresh virtual environment.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+work=${HALVO_TEST_DIR:-$root/build/test}
+python=${PYTHON:-python3}
+rm -rf "$work"
+mkdir -p "$work"
+
+echo "== building the wheel"
+"$python" -m pip wheel --no-deps -q -w "$work/wheel" .
+wheel=$(ls "$work"/wheel/halvo_sdr-*.whl)
+
+echo "== C++ unit tests"
+cmake -S . -B "$work/cpp" -DHALVO_BUILD_MODULE=OFF -DHALVO_BUILD_TESTS=ON >/dev/null
+cmake --build "$work/cpp" -j 2 >/dev/null
+ctest --test-dir "$work/cpp" --output-on-failure
+
+run_suite() {  # name, numpy requirement, scipy requirement
+    local env="$work/venv-$1"
+    echo "== Python tests with $2"
+    "$python" -m venv "$env"
+    "$env/bin/pip" install -q "$wheel" "$2" "$3" pytest hypothesis
+    "$env/bin/python" -c "import numpy, halvo_sdr; print('numpy', numpy.__version__, '-', halvo_sdr.__file__)"
+    (cd "$work" && "$env/bin/python" -m pytest -p no:cacheprovider -c "$root/pyproject.toml" --rootdir "$root" "$root/tests" -q)
+}
+run_suite np2 "numpy>=2" "scipy>=1.13"
+run_suite np1 "numpy<2" "scipy<1.14"

@@ -6,7 +6,7 @@ from hypothesis import given, settings, strategies as st
 import halvo_sdr
 from conftest import SPLITS_AROUND_1024, assert_same_bits
 from models.mod import AmDsbModel
-from modulate.helpers import (
+from .helpers import (
     GAINS, NON_FINITE, assert_model_bits, check_fixed_splits, check_split_invariance, odd_signal,
     run_events_both,
 )

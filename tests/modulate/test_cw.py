@@ -8,7 +8,7 @@ import halvo_sdr
 from conftest import SPLITS_AROUND_1024, assert_same_bits
 from models.libm import expf
 from models.mod import CwKeyedModel
-from modulate.helpers import (
+from .helpers import (
     GAINS, assert_model_bits, check_fixed_splits, check_split_invariance, run_events_both,
 )
 

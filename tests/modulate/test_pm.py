@@ -8,7 +8,7 @@ import halvo_sdr
 from conftest import SPLITS_AROUND_1024, assert_same_bits
 from models.libm import cosf, sinf
 from models.mod import PmDirectPhaseModel
-from modulate.helpers import (
+from .helpers import (
     GAINS, NON_FINITE, assert_model_bits, check_fixed_splits, check_split_invariance, odd_signal,
     run_events_both,
 )

@@ -7,7 +7,7 @@ from hypothesis import given, settings, strategies as st
 import halvo_sdr
 from conftest import SPLITS_AROUND_1024, assert_same_bits
 from models.mod import SsbPhasingModel
-from modulate.helpers import assert_model_bits, check_fixed_splits, check_split_invariance, odd_signal
+from .helpers import assert_model_bits, check_fixed_splits, check_split_invariance, odd_signal
 
 # (fs, audio_bw_hz, audio_if_hz, rf_hz, usb)
 MODEL_CASES = {

@@ -30,6 +30,7 @@ def keying(rng, n, tail=()):
 # (sample_rate, tone_hz, rise_ms, fall_ms, {position: [(setter, value)]})
 MODEL_CASES = {
     "plain": (48000.0, 700.0, 5.0, 8.0, {}),
+    "short ramps": (8000.0, 700.0, 0.7, 0.3, {}),  # (T*0.001)*fs rounds apart from T*(0.001*fs) here
     "fast edges, gain changes": (8000.0, -600.0, 0.3, 0.2, {100: [("set_gain", -2.0)], 200: [("set_gain", 0.0)]}),
     "floored time constants": (48000.0, 700.0, 0.0, -4.0, {}),
     "NaN time constants": (48000.0, 700.0, np.nan, np.nan, {}),
@@ -52,6 +53,19 @@ def test_matches_model(case, tail, rng):
         assert np.isnan(got.view(np.float32)).all()
     if tail == (np.nan,):  # the envelope keeps the NaN for good
         assert np.isnan(got[300 - 30:].view(np.float32)).all()
+
+
+def test_key_equal_to_envelope_takes_the_rise_pole(rng):
+    # At 10 Hz a 0.1 ms rise has the pole exp(-1000) = 0, so the envelope
+    # equals the key one sample after a rise; holding the key then compares
+    # equal values, and the rise pole keeps e exactly, where the fall pole
+    # (exp(-1) at 100 ms) would round (1 - a)*k + a*k off k for some levels.
+    levels = rng.uniform(0.05, 0.95, 40).astype(np.float32)
+    a_fall = CwKeyedModel(10.0, 1.0, 0.1, 100.0).a_fall
+    assert any((f32(1) - a_fall) * k + a_fall * k != k for k in levels)
+    x = np.repeat(np.sort(levels), 3)  # rising, each level held
+    got = halvo_sdr.CwKeyedMod(10.0, 1.0, 0.1, 100.0).process(x)
+    assert_model_bits(got, CwKeyedModel(10.0, 1.0, 0.1, 100.0).process(x))
 
 
 @pytest.mark.parametrize("n", range(10))

@@ -14,6 +14,7 @@ from .helpers import (
 # (sample_rate, deviation_hz, rf_hz, {position: [(setter, value)]})
 MODEL_CASES = {
     "plain": (48000.0, 2500.0, 6000.0, {}),
+    "44.1 kHz": (44100.0, 1000.0, 6000.0, {}),  # (dev*2pi)/fs rounds apart from dev*(2pi/fs) here
     "setters between blocks": (48000.0, 2500.0, -6000.0,
                                {90: [("set_deviation", 500.0)], 180: [("set_gain", -0.5), ("set_deviation", -3e4)]}),
     "rf 0": (48000.0, 1000.0, 0.0, {0: [("set_gain", 3.0)]}),

@@ -54,8 +54,9 @@ struct SampleBuffer {
 // MemoryError set when the memory is not available.
 bool allocate_samples(std::size_t count, std::size_t itemsize, SampleBuffer* out);
 
-// Frees a buffer that was never handed to an output array.
-void free_samples(const SampleBuffer& b);
+// Frees a buffer of `itemsize`-byte elements that was never handed to an
+// output array.
+void free_samples(const SampleBuffer& b, std::size_t itemsize);
 
 // Wraps `b` (elements of type `typenum`) as a new one-dimensional array that
 // owns it through a holder. Takes ownership of `b` in every case. Throws

@@ -36,31 +36,37 @@ struct AmEnvelopeDemod {
                 DcBlocker::design(f)};
     }
 
-    // The estimator is chosen once per call; each has its own loop.
+    // The estimator is chosen once per call; each has its own loop. In both,
+    // the per-sample estimate depends on the input only: a chunk of them goes
+    // into the output buffer first (this loop vectorises), then the filters
+    // run over it in place.
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
         BiquadPair lp = lowpass;
         DcBlocker dcb = dc;
-        if (!abs_approx) {
-            // Operations in this order are part of the result; do not regroup.
-            for (std::size_t i = 0; i < n; ++i) {
-                const float re = in[i].re;
-                const float im = in[i].im;
-                const float p = fma32(re, re, im * im);  // fused: im*im rounded first
-                const float y = lp.step(p);
-                // The pair overshoots after an abrupt fall in power and can dip
-                // below zero; its root would be NaN and stick in the DC blocker
-                // for good. A NaN y is not < 0, so a NaN input still propagates.
-                const float m = (y < 0.0f) ? 0.0f : sqrt32(y);
-                out[i] = dcb.step(m);
-            }
-        } else {
-            const float wi = w_in;
-            const float wq = w_quad;
-            // Operations in this order are part of the result; do not regroup.
-            for (std::size_t i = 0; i < n; ++i) {
-                const float m = fma32(wi, abs32(in[i].re), wq * abs32(in[i].im));  // fused: wq*|im| rounded first
-                out[i] = dcb.step(lp.step(m));
+        const float wi = w_in;
+        const float wq = w_quad;
+        // Operations in this order are part of the result; do not regroup.
+        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
+            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
+            const cf32* x = in + i0;
+            float* o = out + i0;
+            if (!abs_approx) {
+                for (std::size_t j = 0; j < m; ++j) o[j] = fma32(x[j].re, x[j].re, x[j].im * x[j].im);  // fused: im*im rounded first
+                for (std::size_t j = 0; j < m; ++j) {
+                    const float y = lp.step(o[j]);
+                    // The pair overshoots after an abrupt fall in power and can
+                    // dip below zero; its root would be NaN and stick in the DC
+                    // blocker for good. A NaN y is not < 0, so a NaN input
+                    // still propagates.
+                    const float mag = (y < 0.0f) ? 0.0f : sqrt32(y);
+                    o[j] = dcb.step(mag);
+                }
+            } else {
+                for (std::size_t j = 0; j < m; ++j) {
+                    o[j] = fma32(wi, abs32(x[j].re), wq * abs32(x[j].im));  // fused: wq*|im| rounded first
+                }
+                for (std::size_t j = 0; j < m; ++j) o[j] = dcb.step(lp.step(o[j]));
             }
         }
         lowpass = lp;

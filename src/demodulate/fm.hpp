@@ -29,16 +29,20 @@ struct FmQuadratureDemod {
 
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
-        const float g = gain;
-        PhaseDiscriminator disc = discriminator;
+        const float scale = gain;
         BiquadPair lp = lowpass;
+        PhaseDiscriminator disc = discriminator;
         // Operations in this order are part of the result; do not regroup.
-        for (std::size_t i = 0; i < n; ++i) {
-            const float theta = disc.step(in[i]);
-            out[i] = lp.step(theta * g);
+        // The scaled phase steps depend on the input only: compute a chunk of
+        // them into the output buffer, then run the low-pass over it in place.
+        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
+            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
+            float* o = out + i0;
+            disc.steps(in + i0, o, m, scale);
+            for (std::size_t j = 0; j < m; ++j) o[j] = lp.step(o[j]);
         }
-        discriminator = disc;
         lowpass = lp;
+        discriminator = disc;
     }
 };
 

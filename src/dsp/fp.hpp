@@ -8,6 +8,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #define HALVO_INLINE [[gnu::always_inline]] inline
@@ -29,6 +30,12 @@ HALVO_INLINE float fma32(float a, float b, float c) { return __builtin_fmaf(a, b
 HALVO_INLINE float sqrt32(float x) { return __builtin_sqrtf(x); }
 
 HALVO_INLINE float abs32(float x) { return __builtin_fabsf(x); }
+
+// Loops that split a stateless stage (vectorisable) from a recurrence run
+// over the block in pieces of this many samples, so that the intermediate
+// values, kept in the output buffer, are still in L1 when the recurrence
+// reads them back.
+inline constexpr std::size_t kChunk = 512;
 
 // float32 constants, pinned to their bit patterns.
 inline constexpr float kTwoPi = 6.2831855f;  // 2*pi

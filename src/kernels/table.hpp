@@ -43,6 +43,11 @@ struct KernelTable {
 // The scalar reference, always built.
 extern const KernelTable baseline;
 
+#if defined(__x86_64__)
+// The same loops for x86-64-v3 (AVX2 + FMA); used when the CPU has it.
+extern const KernelTable x86_64_v3;
+#endif
+
 // The fastest level this CPU runs; chosen on first use.
 const KernelTable& active();
 

@@ -1,24 +1,57 @@
-// FmPhaseAccumMod: SKELETON - to be written.
+// FmPhaseAccumMod: frequency modulation by a phase-accumulating phasor.
+//
+// Per sample: the message phasor is turned by x*k radians (k = 2*pi*deviation
+// / sample_rate, taken once per call), so it carries the running integral of
+// the audio; the output is gain * message phasor * carrier phasor at rf_hz.
+// State: both phasors with their own renormalisation counters, the sample
+// rate, the deviation and the gain. No phase angle is stored.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 #include "../dsp/fp.hpp"
+#include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {
 
 struct FmPhaseAccumMod {
+    PhasorOscillator message;  // accumulated message phase; 1+0j, counter 0, no stored step
+    float sample_rate;         // Hz; constructor argument
+    float deviation;           // Hz per unit of audio; constructor argument
+    PhasorOscillator carrier;  // carrier at rf_hz; 1+0j, counter 0
+    float gain;                // output factor; 1.0
+
     static FmPhaseAccumMod make(double sample_rate, double deviation_hz, double rf_hz) {
-        (void)sample_rate; (void)deviation_hz; (void)rf_hz;
-        return {};
+        const float fs = static_cast<float>(sample_rate);
+        const float dev = static_cast<float>(deviation_hz);
+        const float f = static_cast<float>(rf_hz);
+        return {PhasorOscillator::unit(), fs, dev, PhasorOscillator::design(f, fs), 1.0f};
     }
 
-    void set_deviation(double hz) {}
-    void set_gain(double g) {}
+    void set_deviation(double hz) { deviation = static_cast<float>(hz); }
+    void set_gain(double g) { gain = static_cast<float>(g); }
 
+    // Operations in this order are part of the result; do not regroup.
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
-        (void)in; (void)out; (void)n;
+        if (n == 0) return;
+        const float k = (deviation * kTwoPi) / sample_rate;  // radians per unit of audio
+        const float g = gain;
+        PhasorOscillator msg = message;
+        PhasorOscillator car = carrier;
+        for (std::size_t i = 0; i < n; ++i) {
+            const float phi = in[i] * k;
+            const float cn = std::cos(phi);
+            const float sn = std::sin(phi);
+            msg.advance_by(cn, sn);
+            car.advance();
+            const float gr = g * msg.re;
+            const float gi = g * msg.im;
+            out[i] = {gr * car.re - gi * car.im, gi * car.re + gr * car.im};
+        }
+        message = msg;
+        carrier = car;
     }
 };
 

@@ -1,24 +1,50 @@
-// PmDirectPhaseMod: SKELETON - to be written.
+// PmDirectPhaseMod: phase modulation, each sample setting the phase directly.
+//
+// Per sample: phi = x*sensitivity (not wrapped), the phasor (cos phi, sin phi)
+// times the gain times the carrier phasor at rf_hz. The input leaves no
+// memory; the only running state is the carrier oscillator.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 #include "../dsp/fp.hpp"
+#include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {
 
 struct PmDirectPhaseMod {
+    float sensitivity;         // radians per unit of input; constructor argument
+    PhasorOscillator carrier;  // carrier at rf_hz; 1+0j, counter 0
+    float gain;                // output factor; 1.0
+
     static PmDirectPhaseMod make(double sample_rate, double kp_rad_per_unit, double rf_hz) {
-        (void)sample_rate; (void)kp_rad_per_unit; (void)rf_hz;
-        return {};
+        const float fs = static_cast<float>(sample_rate);
+        const float kp = static_cast<float>(kp_rad_per_unit);
+        const float f = static_cast<float>(rf_hz);
+        return {kp, PhasorOscillator::design(f, fs), 1.0f};
     }
 
-    void set_gain(double g) {}
-    void set_sensitivity(double kp) {}
+    void set_gain(double g) { gain = static_cast<float>(g); }
+    void set_sensitivity(double kp) { sensitivity = static_cast<float>(kp); }
 
+    // Operations in this order are part of the result; do not regroup.
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
-        (void)in; (void)out; (void)n;
+        if (n == 0) return;
+        const float k = sensitivity;
+        const float g = gain;
+        PhasorOscillator car = carrier;
+        for (std::size_t i = 0; i < n; ++i) {
+            const float phi = in[i] * k;
+            const float c = std::cos(phi);
+            const float s = std::sin(phi);
+            car.advance();
+            const float cg = c * g;
+            const float sg = s * g;
+            out[i] = {cg * car.re - sg * car.im, sg * car.re + cg * car.im};
+        }
+        carrier = car;
     }
 };
 

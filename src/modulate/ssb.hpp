@@ -1,23 +1,79 @@
-// SsbPhasingMod: SKELETON - to be written.
+// SsbPhasingMod: single-sideband modulator by the Weaver method.
+//
+// Per sample: the audio is mixed with the cosine and the sine of an audio-IF
+// phasor, each product is low-passed by a pair of biquad sections, the two
+// branches form I + j*sigma*Q (sigma = +1 for usb, -1 otherwise) and that is
+// shifted by an RF phasor. With usb the audio band comes out reversed, at
+// rf_hz + audio_if_hz - f. State: the four sections, both oscillators.
 #pragma once
 
 #include <cstddef>
 
+#include "../dsp/biquad_lowpass.hpp"
 #include "../dsp/fp.hpp"
+#include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {
 
 struct SsbPhasingMod {
-    static SsbPhasingMod make(double fs, double audio_bw_hz, double audio_if_hz, double rf_hz, bool usb) {
-        (void)fs; (void)audio_bw_hz; (void)audio_if_hz; (void)rf_hz; (void)usb;
-        return {};
-    }
+    BiquadPair i_pair;            // I-branch low-pass, cut-off 0.9*audio_bw_hz; state 0
+    BiquadPair q_pair;            // Q-branch low-pass, same coefficients; state 0
+    PhasorOscillator audio_if;    // audio-IF oscillator at audio_if_hz; 1+0j, counter 0
+    PhasorOscillator rf;          // output shift at rf_hz; 1+0j, counter 0
+    bool usb;                     // sideband selector; constructor argument
 
+    static SsbPhasingMod make(double fs, double audio_bw_hz, double audio_if_hz, double rf_hz, bool usb) {
+        const float rate = static_cast<float>(fs);
+        const float bw = static_cast<float>(audio_bw_hz);
+        const float f_if = static_cast<float>(audio_if_hz);
+        const float f_rf = static_cast<float>(rf_hz);
+        const BiquadPair lp = BiquadPair::design(rate, bw);
+        return {lp, lp, PhasorOscillator::design(f_if, rate), PhasorOscillator::design(f_rf, rate), usb};
+    }
 
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
-        (void)in; (void)out; (void)n;
+        if (n == 0) return;
+        Weaver w{i_pair, q_pair, audio_if, rf, usb ? 1.0f : -1.0f};
+        std::size_t i = 0;
+        // Four samples per iteration, each with the whole step in sample
+        // order: every stage is a recurrence, so samples are never reordered.
+        for (; i + 4 <= n; i += 4) {
+            out[i] = w.step(in[i]);
+            out[i + 1] = w.step(in[i + 1]);
+            out[i + 2] = w.step(in[i + 2]);
+            out[i + 3] = w.step(in[i + 3]);
+        }
+        for (; i < n; ++i) out[i] = w.step(in[i]);
+        i_pair = w.i_lp;
+        q_pair = w.q_lp;
+        audio_if = w.lo;
+        rf = w.shift;
     }
+
+private:
+    // The loop's working copy of the state, kept in registers.
+    struct Weaver {
+        BiquadPair i_lp;         // I branch
+        BiquadPair q_lp;         // Q branch
+        PhasorOscillator lo;     // audio IF
+        PhasorOscillator shift;  // RF
+        float sigma;             // +1 (usb) or -1
+
+        // Operations in this order are part of the result; do not regroup.
+        HALVO_INLINE cf32 step(float x) {
+            lo.advance();
+            const float i_mix = lo.re * x;
+            const float I = i_lp.step(i_mix);
+            const float q_mix = x * lo.im;
+            const float Q = q_lp.step(q_mix);
+            shift.advance();
+            const float v = Q * sigma;  // a product, not a negation: NaN keeps its sign
+            const float re = fma32(I, shift.re, (-v) * shift.im);  // fused, (-v)*s2 rounded first
+            const float im = fma32(v, shift.re, I * shift.im);     // fused, I*s2 rounded first
+            return {re, im};
+        }
+    };
 };
 
 }  // namespace halvo

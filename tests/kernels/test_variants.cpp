@@ -1,0 +1,176 @@
+// Every instruction-set level of the sample loops against the scalar
+// reference: same inputs, same starting state, bitwise equal outputs and
+// equal state afterwards (checked through a following block). NaNs count as
+// equal whatever their sign or payload: which NaN an operation returns when
+// both operands are NaN depends on the operand order a compiler picks.
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "../dsp/harness.hpp"
+#include "kernels/table.hpp"
+
+using halvo::cf32;
+using halvo::kernels::KernelTable;
+
+namespace {
+
+bool same(float a, float b) {
+    return (std::isnan(a) && std::isnan(b)) || halvo_test::bits(a) == halvo_test::bits(b);
+}
+
+const float kSpecials[] = {0.0f, -0.0f, NAN, -NAN, INFINITY, -INFINITY, 1e-45f, -1e-42f, 1.17e-38f,
+                           3.4e38f, -3.4e38f, 1.0f, -1.0f, 0.5f, 2.0f};
+
+enum class Fill { Clean, Sprinkled, Specials };
+
+float draw(std::mt19937& rng, Fill fill, float scale) {
+    std::normal_distribution<float> normal(0.0f, scale);
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(std::size(kSpecials)) - 1);
+    std::uniform_int_distribution<int> percent(0, 99);
+    if (fill == Fill::Specials || (fill == Fill::Sprinkled && percent(rng) < 4)) return kSpecials[pick(rng)];
+    return normal(rng);
+}
+
+void fill_input(std::vector<float>& v, std::mt19937& rng, Fill fill, float scale) {
+    for (float& x : v) x = draw(rng, fill, scale);
+}
+void fill_input(std::vector<cf32>& v, std::mt19937& rng, Fill fill, float scale) {
+    for (cf32& x : v) x = {draw(rng, fill, scale), draw(rng, fill, scale)};
+}
+
+template <class Out>
+int count_differences(const std::vector<Out>& a, const std::vector<Out>& b) {
+    const auto* fa = reinterpret_cast<const float*>(a.data());
+    const auto* fb = reinterpret_cast<const float*>(b.data());
+    const std::size_t n = a.size() * sizeof(Out) / sizeof(float);
+    int diffs = 0;
+    for (std::size_t i = 0; i < n; ++i) diffs += !same(fa[i], fb[i]);
+    return diffs;
+}
+
+const std::size_t kLengths[] = {0,   1,   2,   3,   4,   5,   6,   7,    8,    9,    15,   16,  17,
+                                31,  32,  33,  63,  64,  65,  100, 511,  512,  513,  1023, 1024, 1025,
+                                1536, 2047, 2048, 2049, 3001};
+
+// Runs one level against the reference for one object, all lengths and fills.
+template <class T, class In, class Out>
+void compare_level(const char* level, const char* what, const T& fresh,
+                   void (*KernelTable::*slot)(T&, const In*, Out*, std::size_t), const KernelTable& ref,
+                   const KernelTable& var, float scale) {
+    std::mt19937 rng(20261210);
+    for (Fill fill : {Fill::Clean, Fill::Sprinkled, Fill::Specials}) {
+        for (std::size_t n : kLengths) {
+            halvo_test::info("%s %s, n=%zu, fill=%d", level, what, n, static_cast<int>(fill));
+            std::vector<In> in(n), after(257);
+            fill_input(in, rng, fill, scale);
+            fill_input(after, rng, Fill::Clean, scale);
+            T a = fresh, b = fresh;
+            std::vector<Out> oa(n), ob(n), na(after.size()), nb(after.size());
+            (ref.*slot)(a, in.data(), oa.data(), n);
+            (var.*slot)(b, in.data(), ob.data(), n);
+            CHECK(count_differences(oa, ob) == 0);
+            (ref.*slot)(a, after.data(), na.data(), after.size());
+            (var.*slot)(b, after.data(), nb.data(), after.size());
+            CHECK(count_differences(na, nb) == 0);
+        }
+    }
+}
+
+template <class T, class In, class Out>
+void compare_all_levels(const char* what, const T& fresh, void (*KernelTable::*slot)(T&, const In*, Out*, std::size_t),
+                        float scale = 1.0f) {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("x86-64-v3")) {
+        compare_level("x86-64-v3", what, fresh, slot, halvo::kernels::baseline, halvo::kernels::x86_64_v3, scale);
+    } else {
+        std::printf("  (this CPU lacks x86-64-v3: only the reference level runs here)\n");
+    }
+#endif
+    // The active table is one of the levels; check that too.
+    compare_level("active", what, fresh, slot, halvo::kernels::baseline, halvo::kernels::active(), scale);
+}
+
+}  // namespace
+
+TEST(cw_envelope_demod) {
+    for (auto [fs, bw] : {std::pair{8000.0, 50.0}, {48000.0, 0.0}, {0.0, 50.0}, {-8000.0, 50.0}}) {
+        compare_all_levels("CwEnvelopeDemod", halvo::CwEnvelopeDemod::make(fs, 700, bw), &KernelTable::CwEnvelopeDemod);
+    }
+}
+
+TEST(am_envelope_demod) {
+    for (bool approx : {false, true}) {
+        for (auto [fs, bw] : {std::pair{48000.0, 3000.0}, {8000.0, 3000.0}, {48000.0, 0.0}, {0.0, 3000.0}}) {
+            compare_all_levels("AmEnvelopeDemod", halvo::AmEnvelopeDemod::make(fs, bw, approx),
+                               &KernelTable::AmEnvelopeDemod);
+        }
+    }
+}
+
+TEST(ssb_product_demod) {
+    for (double bfo : {1500.0, -700.0, 0.0}) {
+        compare_all_levels("SsbProductDemod", halvo::SsbProductDemod::make(48000, bfo, 2700),
+                           &KernelTable::SsbProductDemod);
+    }
+    compare_all_levels("SsbProductDemod fs=0", halvo::SsbProductDemod::make(0, 1500, 2700), &KernelTable::SsbProductDemod);
+}
+
+TEST(fm_quadrature_demod) {
+    for (double dev : {5000.0, 1.0, 0.0}) {
+        compare_all_levels("FmQuadratureDemod", halvo::FmQuadratureDemod::make(48000, dev, 3000),
+                           &KernelTable::FmQuadratureDemod);
+    }
+    // Tiny and huge amplitudes exercise the epsilon of the arctangent.
+    compare_all_levels("FmQuadratureDemod tiny", halvo::FmQuadratureDemod::make(48000, 5000, 3000),
+                       &KernelTable::FmQuadratureDemod, 1e-6f);
+    compare_all_levels("FmQuadratureDemod huge", halvo::FmQuadratureDemod::make(48000, 5000, 3000),
+                       &KernelTable::FmQuadratureDemod, 1e18f);
+}
+
+TEST(pm_quadrature_demod) {
+    for (double k : {1.0, -2.5, 0.0}) {
+        compare_all_levels("PmQuadratureDemod", halvo::PmQuadratureDemod::make(48000, k, 3000),
+                           &KernelTable::PmQuadratureDemod);
+    }
+}
+
+TEST(am_dsb_mod) {
+    for (bool clamp : {false, true}) {
+        auto m = halvo::AmDsbMod::make(48000, 10000, 0.5, 0.8);
+        m.set_clamp(clamp);
+        m.set_gain(1.5);
+        compare_all_levels("AmDsbMod", m, &KernelTable::AmDsbMod);
+    }
+}
+
+TEST(cw_keyed_mod) {
+    for (auto [rise, fall] : {std::pair{5.0, 5.0}, {0.0, 20.0}, {1.0, -3.0}}) {
+        compare_all_levels("CwKeyedMod", halvo::CwKeyedMod::make(48000, 700, rise, fall), &KernelTable::CwKeyedMod);
+    }
+    compare_all_levels("CwKeyedMod fs=0", halvo::CwKeyedMod::make(0, 700, 5, 5), &KernelTable::CwKeyedMod);
+}
+
+TEST(ssb_phasing_mod) {
+    for (bool usb : {true, false}) {
+        compare_all_levels("SsbPhasingMod", halvo::SsbPhasingMod::make(48000, 1500, 1500, 10000, usb),
+                           &KernelTable::SsbPhasingMod);
+    }
+}
+
+TEST(fm_phase_accum_mod) {
+    auto m = halvo::FmPhaseAccumMod::make(48000, 5000, 10000);
+    compare_all_levels("FmPhaseAccumMod", m, &KernelTable::FmPhaseAccumMod);
+    m.set_gain(-0.5);
+    m.set_deviation(1e6);
+    compare_all_levels("FmPhaseAccumMod large deviation", m, &KernelTable::FmPhaseAccumMod);
+}
+
+TEST(pm_direct_phase_mod) {
+    for (double kp : {1.0, 1000.0, 0.0}) {
+        compare_all_levels("PmDirectPhaseMod", halvo::PmDirectPhaseMod::make(48000, kp, -3000),
+                           &KernelTable::PmDirectPhaseMod);
+    }
+}
+
+HALVO_TEST_MAIN()

@@ -116,6 +116,12 @@ bool load_registry(BorrowTable*& out) {
         PyErr_SetString(PyExc_RuntimeError, "this version of the borrow checking API (0) is not supported");
         return false;
     }
+    // A table published by another module is used as it is; without the two
+    // functions we call it is broken, and calling it would jump to address 0.
+    if (!table->acquire_shared || !table->release_shared) {
+        PyErr_SetString(PyExc_RuntimeError, "the borrow checking API table lacks its shared-borrow functions");
+        return false;
+    }
     // The capsule stays referenced by the multiarray module; keep it alive
     // for the process even if someone deletes that attribute.
     capsule.release();

@@ -360,3 +360,42 @@ def test_fuzz_corpus_replays_clean():
     finally:
         sys.path.remove(str(ROOT / "robustness"))
     assert fuzz.replay([str(corpus)]) > 0
+
+
+# ---- findings ---------------------------------------------------------------------------
+
+FOREIGN_TABLE = """
+    import ctypes, importlib, numpy as np
+    class RawTable(ctypes.Structure):
+        _fields_ = [("version", ctypes.c_uint64)] + [(n, ctypes.c_void_p) for n in "sabcd"]
+    new = ctypes.pythonapi.PyCapsule_New
+    new.restype = ctypes.py_object
+    new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+    major = int(np.__version__.split(".")[0])
+    ma = importlib.import_module("numpy._core.multiarray" if major >= 2 else "numpy.core.multiarray")
+    def publish(table):
+        name = b"_VELK_NUMPY_BORROW_CHECKING_API"
+        setattr(ma, name.decode(), new(ctypes.addressof(table), name, None))
+"""
+
+
+def test_registry_table_without_functions_is_refused():
+    """A published registry table whose shared-borrow functions are null is a
+    broken registry: the call fails with the internal-failure exception
+    instead of jumping to address 0."""
+    out = run_py(FOREIGN_TABLE + """
+    table = RawTable(1, None, None, None, None, None)
+    publish(table)
+    import halvo_sdr
+    d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+    for _ in range(2):
+        try:
+            d.process(np.zeros(3, np.complex64))
+        except BaseException as e:
+            print(type(e).__name__, "|", e)
+    """)
+    lines = out.strip().splitlines()
+    assert len(lines) == 2
+    for line in lines:
+        name, msg = line.split(" | ")
+        assert name == "PanicException" and msg.startswith("Interal borrow checking API error")

@@ -222,19 +222,32 @@ alignas(16) unsigned char empty_storage[16];
 
 }  // namespace
 
-bool InputView::accept(PyObject* obj, int typenum) {
-    const NumpyApi& api = numpy_api();
-    if (!PyObject_TypeCheck(obj, api.array_type)) return raise_not_instance(obj, "ndarray"), false;
+namespace {
+
+// Whether obj is a one-dimensional array of element type `typenum`.
+bool is_sample_array(const NumpyApi& api, PyObject* obj, int typenum) {
+    if (!PyObject_TypeCheck(obj, api.array_type)) return false;
     npy::ArrayFields* f = npy::fields(obj);
-    if (f->nd != 1) return raise_not_instance(obj, "ndarray"), false;
+    if (f->nd != 1) return false;
     if (!f->descr) throw Panic("array without a dtype");
     Ref want(api_fn<npy::DescrFromTypeFn>(npy::kSlotDescrFromType)(typenum));
     if (!want) throw Panic("cannot get the dtype for type number " + std::to_string(typenum) + ": " +
                            take_error_description());
-    if (want.get() != f->descr && !api_fn<npy::EquivTypesFn>(npy::kSlotEquivTypes)(want.get(), f->descr)) {
-        return raise_not_instance(obj, "ndarray"), false;
-    }
+    return want.get() == f->descr || api_fn<npy::EquivTypesFn>(npy::kSlotEquivTypes)(want.get(), f->descr);
+}
+
+}  // namespace
+
+bool InputView::accept(PyObject* obj, int typenum) {
+    const NumpyApi& api = numpy_api();
+    if (!is_sample_array(api, obj, typenum)) return raise_not_instance(obj, "ndarray"), false;
     BorrowTable* table = borrow_registry();
+    // Reaching the registry the first time runs Python code (an import, an
+    // attribute lookup on NumPy's module) and lets other threads run; any of
+    // it may give the array another dtype or shape in place. Judge the array
+    // again as it is now: from here until its samples are read, only the
+    // registry's acquire function runs.
+    if (!is_sample_array(api, obj, typenum)) return raise_not_instance(obj, "ndarray"), false;
     const int rc = table->acquire_shared(table->state, obj);
     if (rc == -1) throw Panic("cannot borrow the input array: AlreadyBorrowed");
     if (rc != 0) throw Panic("Unexpected return code " + std::to_string(rc) + " from borrow checking API");

@@ -399,3 +399,34 @@ def test_registry_table_without_functions_is_refused():
     for line in lines:
         name, msg = line.split(" | ")
         assert name == "PanicException" and msg.startswith("Interal borrow checking API error")
+
+
+@pytest.mark.parametrize("change", ["dtype", "shape"])
+def test_array_changed_while_the_registry_is_first_reached(change):
+    """Reaching the borrow registry the first time runs Python code (here a
+    module __getattr__ on NumPy's multiarray module, since no registry is
+    published yet) after the array's checks. An array whose dtype or shape
+    changes meanwhile must be judged as it is when its samples are read:
+    a complex64 array turned into twice as many float32 values is no longer
+    acceptable, and reading it as complex64 would run past its buffer."""
+    out = run_py(FOREIGN_TABLE + """
+    x = np.zeros(100_000, np.complex64)
+    def hook(name):
+        if name == "_VELK_NUMPY_BORROW_CHECKING_API":
+            if %r == "dtype":
+                x.dtype = np.float32
+            else:
+                x.shape = (2, 50_000)
+        raise AttributeError(name)
+    ma.__getattr__ = hook
+    import halvo_sdr
+    d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
+    try:
+        out = d.process(x)
+        print("returned", out.shape)
+    except TypeError as e:
+        print(e)
+    del ma.__getattr__
+    print(len(d.process(np.zeros(5, np.complex64))))
+    """ % change)
+    assert out.splitlines() == ["argument 'iq': 'ndarray' object is not an instance of 'ndarray'", "5"]

@@ -35,7 +35,9 @@ find_clang() {
 cxx=$(find_clang)
 if [ -z "$cxx" ]; then
     echo "== installing clang 19 (Debian packages)"
-    apt-get install -y -qq --no-install-recommends clang-19 libclang-rt-19-dev >/dev/null
+    pkgs=(clang-19 libclang-rt-19-dev)
+    apt-get install -y -qq --no-install-recommends "${pkgs[@]}" >/dev/null ||
+        { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${pkgs[@]}" >/dev/null; }
     cxx=clang++-19
 fi
 

@@ -33,7 +33,7 @@ def main(path):
     summary = [b for b in blocks(lines) if b and b[0].startswith(("ERROR SUMMARY", "LEAK SUMMARY"))]
     for b in blocks(lines):
         head = b[0]
-        ours = any("halvo_sdr" in line for line in b)
+        ours = any("halvo" in line for line in b)  # halvo:: frames, or halvo_sdr.abi3.so when stripped
         if "definitely lost in loss record" in head:
             lost_total += 1
             if ours:

@@ -148,13 +148,15 @@ def test_failed_calls_change_nothing(name):
     assert x.tobytes() == pristine
 
 
-@pytest.mark.parametrize("name", CLASSES)
+NUMBER_SETTERS = {n: [s for s in CLASSES[n][1] if s != "set_clamp"] for n in CLASSES}
+
+
+@pytest.mark.parametrize("name", [n for n in CLASSES if NUMBER_SETTERS[n]])
 def test_reentrant_setter_that_swallows_completes(name):
+    """The inner call fails; the setter itself completes with the hook's value."""
     obj, twin = make(name), make(name)
     x = block(name)
-    for setter in CLASSES[name][1]:
-        if setter == "set_clamp":
-            continue
+    for setter in NUMBER_SETTERS[name]:
         getattr(obj, setter)(Reenters(obj, x, swallow=True))
         getattr(twin, setter)(3.0)
     assert obj.process(x).tobytes() == twin.process(x).tobytes()

@@ -76,6 +76,27 @@ HALVO_INLINE float pick_ge(float x, float y, float a, float b) {
 // reads them back.
 inline constexpr std::size_t kChunk = 512;
 
+// out[i] = rec(stage(i)) for i in [begin, end), in order. stage(i) depends on
+// the input only; rec is a recurrence. The stage of the next 8 samples is
+// computed (as one vector, through the output buffer) while the recurrence
+// runs over the current 8, so that the two overlap in the core instead of
+// running one after the other. The results are those of the plain loop.
+template <class Stage, class Rec>
+HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, Stage&& stage, Rec&& rec) {
+    const std::size_t groups = (end - begin) / 8;
+    if (groups > 0) {
+        for (std::size_t j = 0; j < 8; ++j) out[begin + j] = stage(begin + j);
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::size_t b = begin + 8 * g;
+        if (g + 1 < groups) {
+            for (std::size_t j = 0; j < 8; ++j) out[b + 8 + j] = stage(b + 8 + j);
+        }
+        for (std::size_t j = 0; j < 8; ++j) out[b + j] = rec(out[b + j]);
+    }
+    for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i] = rec(stage(i));
+}
+
 // float32 constants, pinned to their bit patterns.
 inline constexpr float kTwoPi = 6.2831855f;  // 2*pi
 static_assert(std::bit_cast<std::uint32_t>(kTwoPi) == 0x40C90FDBu);

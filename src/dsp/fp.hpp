@@ -34,6 +34,23 @@ HALVO_INLINE float sqrt32(float x) { return __builtin_sqrtf(x); }
 
 HALVO_INLINE float abs32(float x) { return __builtin_fabsf(x); }
 
+// Two independent float32 lanes (I and Q of one sample, say) in one vector
+// register, lanes 2 and 3 unused and kept at zero. Every lane goes through
+// exactly the scalar operations, so the results are the scalar results.
+typedef float f32x4 __attribute__((vector_size(16)));
+
+HALVO_INLINE f32x4 lanes2(float a, float b) { return f32x4{a, b, 0.0f, 0.0f}; }
+
+// a*b + c rounded once, in lanes 0 and 1.
+HALVO_INLINE f32x4 fma32x2(f32x4 a, f32x4 b, f32x4 c) {
+#if defined(__FMA__)
+    return reinterpret_cast<f32x4>(_mm_fmadd_ps(reinterpret_cast<__m128>(a), reinterpret_cast<__m128>(b),
+                                                reinterpret_cast<__m128>(c)));
+#else
+    return lanes2(fma32(a[0], b[0], c[0]), fma32(a[1], b[1], c[1]));
+#endif
+}
+
 // Branch-free choices for data-dependent selects inside recurrences, where a
 // mispredicted jump would cost more than the whole sample. Each returns
 // exactly one of its operands; NaN behaviour is spelled out per function.

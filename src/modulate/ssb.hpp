@@ -34,7 +34,17 @@ struct SsbPhasingMod {
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
         if (n == 0) return;
-        Weaver w{i_pair, q_pair, audio_if, rf, usb ? 1.0f : -1.0f};
+        // All four sections were designed alike: the loop keeps one
+        // coefficient set, and runs the I and the Q branch side by side in
+        // the two lanes of a vector (same operations on each lane).
+        Weaver w{i_pair.first,
+                 lanes2(i_pair.first.s1, q_pair.first.s1),
+                 lanes2(i_pair.first.s2, q_pair.first.s2),
+                 lanes2(i_pair.second.s1, q_pair.second.s1),
+                 lanes2(i_pair.second.s2, q_pair.second.s2),
+                 audio_if,
+                 rf,
+                 usb ? 1.0f : -1.0f};
         std::size_t i = 0;
         // Four samples per iteration, each with the whole step in sample
         // order: every stage is a recurrence, so samples are never reordered.
@@ -45,8 +55,14 @@ struct SsbPhasingMod {
             out[i + 3] = w.step(in[i + 3]);
         }
         for (; i < n; ++i) out[i] = w.step(in[i]);
-        i_pair = w.i_lp;
-        q_pair = w.q_lp;
+        i_pair.first.s1 = w.s1_first[0];
+        i_pair.first.s2 = w.s2_first[0];
+        i_pair.second.s1 = w.s1_second[0];
+        i_pair.second.s2 = w.s2_second[0];
+        q_pair.first.s1 = w.s1_first[1];
+        q_pair.first.s2 = w.s2_first[1];
+        q_pair.second.s1 = w.s1_second[1];
+        q_pair.second.s2 = w.s2_second[1];
         audio_if = w.lo;
         rf = w.shift;
     }
@@ -54,8 +70,11 @@ struct SsbPhasingMod {
 private:
     // The loop's working copy of the state, kept in registers.
     struct Weaver {
-        BiquadPair i_lp;         // I branch
-        BiquadPair q_lp;         // Q branch
+        BiquadLowpass c;         // the coefficients of all four sections
+        f32x4 s1_first;          // first sections' s1: I in lane 0, Q in lane 1
+        f32x4 s2_first;          // first sections' s2
+        f32x4 s1_second;         // second sections' s1
+        f32x4 s2_second;         // second sections' s2
         PhasorOscillator lo;     // audio IF
         PhasorOscillator shift;  // RF
         float sigma;             // +1 (usb) or -1
@@ -64,9 +83,12 @@ private:
         HALVO_INLINE cf32 step(float x) {
             lo.advance();
             const float i_mix = lo.re * x;
-            const float I = i_lp.step(i_mix);
             const float q_mix = x * lo.im;
-            const float Q = q_lp.step(q_mix);
+            const f32x4 mixed = lanes2(i_mix, q_mix);
+            const f32x4 first = BiquadLowpass::step_x2(c, s1_first, s2_first, mixed);
+            const f32x4 iq = BiquadLowpass::step_x2(c, s1_second, s2_second, first);
+            const float I = iq[0];
+            const float Q = iq[1];
             shift.advance();
             const float v = Q * sigma;  // a product, not a negation: NaN keeps its sign
             const float re = fma32(I, shift.re, (-v) * shift.im);  // fused, (-v)*s2 rounded first

@@ -51,6 +51,14 @@ HALVO_INLINE f32x4 fma32x2(f32x4 a, f32x4 b, f32x4 c) {
 #endif
 }
 
+HALVO_INLINE f32x4 sqrt32x4(f32x4 x) {
+#if defined(__SSE2__)
+    return reinterpret_cast<f32x4>(_mm_sqrt_ps(reinterpret_cast<__m128>(x)));
+#else
+    return f32x4{sqrt32(x[0]), sqrt32(x[1]), sqrt32(x[2]), sqrt32(x[3])};
+#endif
+}
+
 // Branch-free choices for data-dependent selects inside recurrences, where a
 // mispredicted jump would cost more than the whole sample. Each returns
 // exactly one of its operands; NaN behaviour is spelled out per function.

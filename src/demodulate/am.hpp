@@ -37,8 +37,9 @@ struct AmEnvelopeDemod {
     }
 
     // The estimator is chosen once per call; each has its own loop. In both,
-    // the per-sample estimate depends on the input only: it is computed
-    // ahead, in vectors, while the filters run.
+    // the per-sample estimate depends on the input only: a chunk of them goes
+    // into the output buffer first (this loop vectorises), then the filters
+    // run over it in place.
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
         BiquadPair lp = lowpass;
@@ -46,23 +47,27 @@ struct AmEnvelopeDemod {
         const float wi = w_in;
         const float wq = w_quad;
         // Operations in this order are part of the result; do not regroup.
-        if (!abs_approx) {
-            run_pipelined(
-                out, 0, n, [in](std::size_t i) { return fma32(in[i].re, in[i].re, in[i].im * in[i].im); },  // fused: im*im rounded first
-                [&lp, &dcb](float p) {
-                    const float y = lp.step(p);
+        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
+            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
+            const cf32* x = in + i0;
+            float* o = out + i0;
+            if (!abs_approx) {
+                for (std::size_t j = 0; j < m; ++j) o[j] = fma32(x[j].re, x[j].re, x[j].im * x[j].im);  // fused: im*im rounded first
+                for (std::size_t j = 0; j < m; ++j) {
+                    const float y = lp.step(o[j]);
                     // The pair overshoots after an abrupt fall in power and can
                     // dip below zero; its root would be NaN and stick in the DC
                     // blocker for good. A NaN y is not < 0, so a NaN input
                     // still propagates.
-                    const float m = (y < 0.0f) ? 0.0f : sqrt32(y);
-                    return dcb.step(m);
-                });
-        } else {
-            run_pipelined(
-                out, 0, n,
-                [in, wi, wq](std::size_t i) { return fma32(wi, abs32(in[i].re), wq * abs32(in[i].im)); },  // fused: wq*|im| rounded first
-                [&lp, &dcb](float m) { return dcb.step(lp.step(m)); });
+                    const float mag = (y < 0.0f) ? 0.0f : sqrt32(y);
+                    o[j] = dcb.step(mag);
+                }
+            } else {
+                for (std::size_t j = 0; j < m; ++j) {
+                    o[j] = fma32(wi, abs32(x[j].re), wq * abs32(x[j].im));  // fused: wq*|im| rounded first
+                }
+                for (std::size_t j = 0; j < m; ++j) o[j] = dcb.step(lp.step(o[j]));
+            }
         }
         lowpass = lp;
         dc = dcb;

@@ -2,6 +2,7 @@
 #include "numpy_exchange.hpp"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -236,8 +237,7 @@ bool is_sample_array(const NumpyApi& api, PyObject* obj, int typenum) {
     if (f->nd != 1) return false;
     if (!f->descr) throw Panic("array without a dtype");
     Ref want(api_fn<npy::DescrFromTypeFn>(npy::kSlotDescrFromType)(typenum));
-    if (!want) throw Panic("cannot get the dtype for type number " + std::to_string(typenum) + ": " +
-                           take_error_description());
+    if (!want) throw Panic("cannot get the dtype for an element type: " + take_error_description());
     return want.get() == f->descr || api_fn<npy::EquivTypesFn>(npy::kSlotEquivTypes)(want.get(), f->descr);
 }
 
@@ -246,16 +246,24 @@ bool is_sample_array(const NumpyApi& api, PyObject* obj, int typenum) {
 bool InputView::accept(PyObject* obj, int typenum) {
     const NumpyApi& api = numpy_api();
     if (!is_sample_array(api, obj, typenum)) return raise_not_instance(obj, "ndarray"), false;
+    const bool registry_was_ready = registry_cell.ready();
     BorrowTable* table = borrow_registry();
     // Reaching the registry the first time runs Python code (an import, an
     // attribute lookup on NumPy's module) and lets other threads run; any of
     // it may give the array another dtype or shape in place. Judge the array
     // again as it is now: from here until its samples are read, only the
-    // registry's acquire function runs.
-    if (!is_sample_array(api, obj, typenum)) return raise_not_instance(obj, "ndarray"), false;
+    // registry's acquire function runs. (Once the registry is cached, nothing
+    // runs in between.)
+    if (!registry_was_ready && !is_sample_array(api, obj, typenum)) {
+        return raise_not_instance(obj, "ndarray"), false;
+    }
     const int rc = table->acquire_shared(table->state, obj);
     if (rc == -1) throw Panic("cannot borrow the input array: AlreadyBorrowed");
-    if (rc != 0) throw Panic("Unexpected return code " + std::to_string(rc) + " from borrow checking API");
+    if (rc != 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Unexpected return code %d from borrow checking API", rc);
+        throw Panic(text);
+    }
     Py_INCREF(obj);
     array_ = obj;
     registry_state_ = table->state;

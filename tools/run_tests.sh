@@ -11,7 +11,7 @@ rm -rf "$work"
 mkdir -p "$work"
 
 echo "== building the wheel"
-"$python" -m pip wheel --no-deps -q -w "$work/wheel" .
+"$python" -m pip wheel --no-deps -qq -w "$work/wheel" .
 wheel=$(ls "$work"/wheel/halvo_sdr-*.whl)
 
 echo "== C++ unit tests"
@@ -23,7 +23,7 @@ run_suite() {  # name, numpy requirement, scipy requirement
     local env="$work/venv-$1"
     echo "== Python tests with $2"
     "$python" -m venv "$env"
-    "$env/bin/pip" install -q "$wheel" "$2" "$3" pytest hypothesis
+    "$env/bin/pip" install -qq "$wheel" "$2" "$3" pytest hypothesis
     "$env/bin/python" -c "import numpy, halvo_sdr; print('numpy', numpy.__version__, '-', halvo_sdr.__file__)"
     (cd "$work" && "$env/bin/python" -m pytest -p no:cacheprovider -c "$root/pyproject.toml" --rootdir "$root" "$root/tests" -q)
 }

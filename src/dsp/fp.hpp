@@ -10,6 +10,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #define HALVO_INLINE [[gnu::always_inline]] inline
 
@@ -31,11 +34,93 @@ HALVO_INLINE float sqrt32(float x) { return __builtin_sqrtf(x); }
 
 HALVO_INLINE float abs32(float x) { return __builtin_fabsf(x); }
 
+// Two independent float32 lanes (I and Q of one sample, say) in one vector
+// register, lanes 2 and 3 unused and kept at zero. Every lane goes through
+// exactly the scalar operations, so the results are the scalar results.
+typedef float f32x4 __attribute__((vector_size(16)));
+
+HALVO_INLINE f32x4 lanes2(float a, float b) { return f32x4{a, b, 0.0f, 0.0f}; }
+
+// a*b + c rounded once, in lanes 0 and 1.
+HALVO_INLINE f32x4 fma32x2(f32x4 a, f32x4 b, f32x4 c) {
+#if defined(__FMA__)
+    return reinterpret_cast<f32x4>(_mm_fmadd_ps(reinterpret_cast<__m128>(a), reinterpret_cast<__m128>(b),
+                                                reinterpret_cast<__m128>(c)));
+#else
+    return lanes2(fma32(a[0], b[0], c[0]), fma32(a[1], b[1], c[1]));
+#endif
+}
+
+HALVO_INLINE f32x4 sqrt32x4(f32x4 x) {
+#if defined(__SSE2__)
+    return reinterpret_cast<f32x4>(_mm_sqrt_ps(reinterpret_cast<__m128>(x)));
+#else
+    return f32x4{sqrt32(x[0]), sqrt32(x[1]), sqrt32(x[2]), sqrt32(x[3])};
+#endif
+}
+
+// Branch-free choices for data-dependent selects inside recurrences, where a
+// mispredicted jump would cost more than the whole sample. Each returns
+// exactly one of its operands; NaN behaviour is spelled out per function.
+
+// x < lo ? lo : x. A NaN x is returned as it is.
+HALVO_INLINE float at_least(float x, float lo) {
+#if defined(__SSE2__)
+    return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(lo), _mm_set_ss(x)));  // lo > x ? lo : x
+#else
+    return (x < lo) ? lo : x;
+#endif
+}
+
+// x > hi ? hi : x. A NaN x is returned as it is.
+HALVO_INLINE float at_most(float x, float hi) {
+#if defined(__SSE2__)
+    return _mm_cvtss_f32(_mm_min_ss(_mm_set_ss(hi), _mm_set_ss(x)));  // hi < x ? hi : x
+#else
+    return (x > hi) ? hi : x;
+#endif
+}
+
+// x >= y ? a : b. False, so b, when x or y is NaN.
+HALVO_INLINE float pick_ge(float x, float y, float a, float b) {
+#if defined(__SSE2__)
+    const __m128 mask = _mm_cmpge_ss(_mm_set_ss(x), _mm_set_ss(y));
+#if defined(__SSE4_1__)
+    return _mm_cvtss_f32(_mm_blendv_ps(_mm_set_ss(b), _mm_set_ss(a), mask));
+#else
+    return _mm_cvtss_f32(_mm_or_ps(_mm_and_ps(mask, _mm_set_ss(a)), _mm_andnot_ps(mask, _mm_set_ss(b))));
+#endif
+#else
+    return (x >= y) ? a : b;
+#endif
+}
+
 // Loops that split a stateless stage (vectorisable) from a recurrence run
 // over the block in pieces of this many samples, so that the intermediate
 // values, kept in the output buffer, are still in L1 when the recurrence
 // reads them back.
 inline constexpr std::size_t kChunk = 512;
+
+// out[i] = rec(stage(i)) for i in [begin, end), in order. stage(i) depends on
+// the input only; rec is a recurrence. The stage of the next 8 samples is
+// computed (as one vector, through the output buffer) while the recurrence
+// runs over the current 8, so that the two overlap in the core instead of
+// running one after the other. The results are those of the plain loop.
+template <class Stage, class Rec>
+HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, Stage&& stage, Rec&& rec) {
+    const std::size_t groups = (end - begin) / 8;
+    if (groups > 0) {
+        for (std::size_t j = 0; j < 8; ++j) out[begin + j] = stage(begin + j);
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::size_t b = begin + 8 * g;
+        if (g + 1 < groups) {
+            for (std::size_t j = 0; j < 8; ++j) out[b + 8 + j] = stage(b + 8 + j);
+        }
+        for (std::size_t j = 0; j < 8; ++j) out[b + j] = rec(out[b + j]);
+    }
+    for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i] = rec(stage(i));
+}
 
 // float32 constants, pinned to their bit patterns.
 inline constexpr float kTwoPi = 6.2831855f;  // 2*pi

@@ -258,7 +258,7 @@ def make_array(d):
                 arr = np.zeros(n, dtype)
     except (ValueError, TypeError, OverflowError):
         arr = np.zeros(n, dtype)
-    layout = d.below(14)
+    layout = d.below(15)
     if layout == 1:
         arr = arr[::2]
     elif layout == 2:
@@ -287,7 +287,18 @@ def make_array(d):
         arr = arr[1:n - 1]
     elif layout == 13 and arr.ndim == 1 and n:
         arr = np.broadcast_to(arr[:1], (n,))
+    elif layout == 14 and arr.ndim == 1 and n and dtype.kind != "O":
+        # Strides far outside the buffer: its bytes must never be read, only
+        # its extent computed (by the borrow registry) and its layout refused.
+        step = d.pick([2**62, -(2**62), 2**40, -(2**40), 2**31 + 8])
+        arr = np.lib.stride_tricks.as_strided(arr, shape=(d.pick([1, 2, 3]),), strides=(step,), writeable=False)
+        WILD.add(id(arr))
+        KEEP.append(arr)
     return arr
+
+
+WILD = set()   # ids of arrays whose elements lie outside any buffer
+KEEP = []      # keeps them alive (and their ids unique) until the input ends
 
 
 def odd_object(d, cls_name):
@@ -517,11 +528,13 @@ def run_input(data):
         CTX.current = None
         for h in held:
             table.release_exclusive(table.state, h)
+        WILD.clear()
+        KEEP.clear()
 
 
 def note_arrays(arrays, args, kw):
     for a in list(args) + [v for _, v in kw]:
-        if isinstance(a, np.ndarray) and a.dtype.kind != "O":
+        if isinstance(a, np.ndarray) and a.dtype.kind != "O" and id(a) not in WILD:
             arrays.append((a, a.tobytes()))
 
 

@@ -15,8 +15,15 @@ root=$PWD
 python=${PYTHON:-python3}
 
 echo "== robustness: fuzz corpus replay and ${HALVO_CI_FUZZ_SECONDS:-45} s of fuzzing"
-bash robustness/fuzz.sh replay
 mkdir -p build/fuzz
+log=build/fuzz/ci-replay.log
+# (Inputs that hand the module an array held exclusively elsewhere make it
+# print one diagnostic line each; the log keeps them.)
+if ! bash robustness/fuzz.sh replay >"$log" 2>&1; then
+    tail -80 "$log"
+    exit 1
+fi
+grep -E "^(replayed|== )" "$log"
 log=build/fuzz/ci-fuzz.log
 if ! bash robustness/fuzz.sh fuzz "${HALVO_CI_FUZZ_SECONDS:-45}" >"$log" 2>&1; then
     tail -80 "$log"

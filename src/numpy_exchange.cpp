@@ -2,6 +2,7 @@
 #include "numpy_exchange.hpp"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -223,15 +224,18 @@ bool InputView::accept(PyObject* obj, int typenum) {
     if (f->nd != 1) return raise_not_instance(obj, "ndarray"), false;
     if (!f->descr) throw Panic("array without a dtype");
     Ref want(api_fn<npy::DescrFromTypeFn>(npy::kSlotDescrFromType)(typenum));
-    if (!want) throw Panic("cannot get the dtype for type number " + std::to_string(typenum) + ": " +
-                           take_error_description());
+    if (!want) throw Panic("cannot get the dtype for an element type: " + take_error_description());
     if (want.get() != f->descr && !api_fn<npy::EquivTypesFn>(npy::kSlotEquivTypes)(want.get(), f->descr)) {
         return raise_not_instance(obj, "ndarray"), false;
     }
     BorrowTable* table = borrow_registry();
     const int rc = table->acquire_shared(table->state, obj);
     if (rc == -1) throw Panic("cannot borrow the input array: AlreadyBorrowed");
-    if (rc != 0) throw Panic("Unexpected return code " + std::to_string(rc) + " from borrow checking API");
+    if (rc != 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Unexpected return code %d from borrow checking API", rc);
+        throw Panic(text);
+    }
     Py_INCREF(obj);
     array_ = obj;
     registry_state_ = table->state;

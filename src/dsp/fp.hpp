@@ -10,6 +10,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #define HALVO_INLINE [[gnu::always_inline]] inline
 
@@ -30,6 +33,42 @@ HALVO_INLINE float fma32(float a, float b, float c) { return __builtin_fmaf(a, b
 HALVO_INLINE float sqrt32(float x) { return __builtin_sqrtf(x); }
 
 HALVO_INLINE float abs32(float x) { return __builtin_fabsf(x); }
+
+// Branch-free choices for data-dependent selects inside recurrences, where a
+// mispredicted jump would cost more than the whole sample. Each returns
+// exactly one of its operands; NaN behaviour is spelled out per function.
+
+// x < lo ? lo : x. A NaN x is returned as it is.
+HALVO_INLINE float at_least(float x, float lo) {
+#if defined(__SSE2__)
+    return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(lo), _mm_set_ss(x)));  // lo > x ? lo : x
+#else
+    return (x < lo) ? lo : x;
+#endif
+}
+
+// x > hi ? hi : x. A NaN x is returned as it is.
+HALVO_INLINE float at_most(float x, float hi) {
+#if defined(__SSE2__)
+    return _mm_cvtss_f32(_mm_min_ss(_mm_set_ss(hi), _mm_set_ss(x)));  // hi < x ? hi : x
+#else
+    return (x > hi) ? hi : x;
+#endif
+}
+
+// x >= y ? a : b. False, so b, when x or y is NaN.
+HALVO_INLINE float pick_ge(float x, float y, float a, float b) {
+#if defined(__SSE2__)
+    const __m128 mask = _mm_cmpge_ss(_mm_set_ss(x), _mm_set_ss(y));
+#if defined(__SSE4_1__)
+    return _mm_cvtss_f32(_mm_blendv_ps(_mm_set_ss(b), _mm_set_ss(a), mask));
+#else
+    return _mm_cvtss_f32(_mm_or_ps(_mm_and_ps(mask, _mm_set_ss(a)), _mm_andnot_ps(mask, _mm_set_ss(b))));
+#endif
+#else
+    return (x >= y) ? a : b;
+#endif
+}
 
 // Loops that split a stateless stage (vectorisable) from a recurrence run
 // over the block in pieces of this many samples, so that the intermediate

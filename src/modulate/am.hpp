@@ -42,10 +42,8 @@ struct AmDsbMod {
             for (std::size_t i = 0; i < n; ++i) {
                 const float m = in[i] * index;
                 osc.advance();
-                float e = m + level;
-                // Each comparison is false for NaN, so a NaN envelope stays NaN.
-                e = (e > 1.0f) ? 1.0f : e;
-                e = (e < -1.0f) ? -1.0f : e;
+                // Limited to [-1, 1]; a NaN envelope stays NaN.
+                const float e = at_least(at_most(m + level, 1.0f), -1.0f);
                 const float a = e * g;
                 out[i] = {a * osc.re, a * osc.im};
             }

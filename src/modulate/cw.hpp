@@ -75,13 +75,15 @@ private:
 
         // Operations in this order are part of the result; do not regroup.
         HALVO_INLINE cf32 step(float x) {
-            float k = (x < 0.0f) ? 0.0f : x;  // NaN passes both comparisons
-            k = (k > 1.0f) ? 1.0f : k;
+            const float k = at_most(at_least(x, 0.0f), 1.0f);  // NaN passes both
             osc.advance();
-            const bool up = k >= e;  // false when k or e is NaN: fall
-            const float a = up ? a_rise : a_fall;
-            const float b = up ? b_rise : b_fall;
-            e = b * k + a * e;
+            // Both candidate envelopes are computed and one is kept, so the
+            // pole choice is a blend rather than a jump; the kept one is
+            // exactly b*k + a*e for the pole chosen. k >= e is false when k
+            // or e is NaN: fall.
+            const float e_up = b_rise * k + a_rise * e;
+            const float e_down = b_fall * k + a_fall * e;
+            e = pick_ge(k, e, e_up, e_down);
             const float amp = g * e;
             // Complex product (amp + 0j) * phasor, every term rounded: not
             // the same as amp*re, amp*im for zeros, infinities and NaN.

@@ -33,22 +33,32 @@ struct FmPhaseAccumMod {
     void set_gain(double g) { gain = static_cast<float>(g); }
 
     // Operations in this order are part of the result; do not regroup.
+    // The per-sample message step (cos, sin of x*k) depends on the input
+    // only: a chunk of steps goes into the output buffer first, so the library
+    // calls run back to back and the phasor loop after them keeps its state in
+    // registers (a call clobbers every vector register).
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
-        if (n == 0) return;
         const float k = (deviation * kTwoPi) / sample_rate;  // radians per unit of audio
         const float g = gain;
         PhasorOscillator msg = message;
         PhasorOscillator car = carrier;
-        for (std::size_t i = 0; i < n; ++i) {
-            const float phi = in[i] * k;
-            const float cn = std::cos(phi);
-            const float sn = std::sin(phi);
-            msg.advance_by(cn, sn);
-            car.advance();
-            const float gr = g * msg.re;
-            const float gi = g * msg.im;
-            out[i] = {gr * car.re - gi * car.im, gi * car.re + gr * car.im};
+        // Operations in this order are part of the result; do not regroup.
+        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
+            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
+            const float* x = in + i0;
+            cf32* o = out + i0;
+            for (std::size_t j = 0; j < m; ++j) {
+                const float phi = x[j] * k;
+                o[j] = {std::cos(phi), std::sin(phi)};
+            }
+            for (std::size_t j = 0; j < m; ++j) {
+                msg.advance_by(o[j].re, o[j].im);
+                car.advance();
+                const float gr = g * msg.re;
+                const float gi = g * msg.im;
+                o[j] = {gr * car.re - gi * car.im, gi * car.re + gr * car.im};
+            }
         }
         message = msg;
         carrier = car;

@@ -29,20 +29,30 @@ struct PmDirectPhaseMod {
     void set_sensitivity(double kp) { sensitivity = static_cast<float>(kp); }
 
     // Operations in this order are part of the result; do not regroup.
+    // The library sine and cosine depend on the input only: a chunk of
+    // (c*g, s*g) goes into the output buffer first, so the calls run back to
+    // back and the carrier loop after them keeps its state in registers (a
+    // call clobbers every vector register).
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
-        if (n == 0) return;
         const float k = sensitivity;
         const float g = gain;
         PhasorOscillator car = carrier;
-        for (std::size_t i = 0; i < n; ++i) {
-            const float phi = in[i] * k;
-            const float c = std::cos(phi);
-            const float s = std::sin(phi);
-            car.advance();
-            const float cg = c * g;
-            const float sg = s * g;
-            out[i] = {cg * car.re - sg * car.im, sg * car.re + cg * car.im};
+        // Operations in this order are part of the result; do not regroup.
+        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
+            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
+            const float* x = in + i0;
+            cf32* o = out + i0;
+            for (std::size_t j = 0; j < m; ++j) {
+                const float phi = x[j] * k;
+                o[j] = {std::cos(phi) * g, std::sin(phi) * g};
+            }
+            for (std::size_t j = 0; j < m; ++j) {
+                car.advance();
+                const float cg = o[j].re;
+                const float sg = o[j].im;
+                o[j] = {cg * car.re - sg * car.im, sg * car.re + cg * car.im};
+            }
         }
         carrier = car;
     }

@@ -29,13 +29,14 @@ from __future__ import annotations
 import argparse
 import sys
 from pathlib import Path
+from typing import Iterator
 
 import numpy as np
 import numpy.typing as npt
 
 import halvo_sdr
-from sdrio import (SPEECH, IQ, Audio, IqRecording, Progress, WavWriter, interpolate,
-                   lowpass_taps, read_wav, spectrum_db)
+from sdrio import (SPEECH, IQ, Audio, Demodulator, IqRecording, Progress, WavWriter,
+                   interpolate, lowpass_taps, read_wav, spectrum_db)
 
 FS_SCENE = 192_000.0
 DECIM = 4
@@ -84,9 +85,8 @@ class Channel:
         self.detected = np.zeros(0, np.float32)  # the demodulator's output for the last block
         if mode == "fm":
             self.cutoff_hz = 6_000.0   # Carson: 2.5 kHz deviation + 3.5 kHz audio
-            self.demod: halvo_sdr.FmQuadratureDemod | halvo_sdr.AmEnvelopeDemod | \
-                halvo_sdr.SsbProductDemod | halvo_sdr.CwEnvelopeDemod = \
-                halvo_sdr.FmQuadratureDemod(fs_audio, dev_hz=2_500, audio_bw_hz=3_500)
+            self.demod: Demodulator = halvo_sdr.FmQuadratureDemod(fs_audio, dev_hz=2_500,
+                                                                   audio_bw_hz=3_500)
             self.scale = fs_audio / (2 * np.pi)  # radians per sample / dev_hz -> units of deviation
         elif mode == "am":
             self.cutoff_hz = 4_000.0
@@ -178,6 +178,7 @@ def main(argv: list[str] | None = None) -> int:
     args = ap.parse_args(argv)
 
     sent: dict[str, Audio] = {}
+    blocks: Iterator[IQ]
     if args.input is None:
         print(f"making a {args.seconds:g} s scene at {FS_SCENE / 1e3:g} kHz")
         scene, sent = make_scene(args.seconds)

@@ -24,7 +24,8 @@ from pathlib import Path
 import numpy as np
 
 import halvo_sdr
-from sdrio import SPEECH, Audio, IQ, band_limit, best_match, read_wav, spectrum_db, write_wav
+from sdrio import (SPEECH, IQ, Audio, Demodulator, Modulator, band_limit, best_match, read_wav,
+                   spectrum_db, write_wav)
 
 MODES = ("am", "ssb", "fm", "pm")
 BLOCK = 4096  # samples per process() call, as a live stream would arrive
@@ -34,6 +35,9 @@ SPEECH_BAND = (200.0, 3_000.0)  # Hz, where the output is compared with the inpu
 class Link:
     """A modulator, the matching demodulator and the scale that brings the
     demodulator's output back to the modulator's input units."""
+
+    mod: Modulator
+    demod: Demodulator
 
     def __init__(self, mode: str, fs: float) -> None:
         self.mode = mode

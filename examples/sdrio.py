@@ -11,13 +11,25 @@ import sys
 import wave
 from pathlib import Path
 from types import TracebackType
-from typing import BinaryIO, Iterator, TextIO
+from typing import Any, BinaryIO, Iterator, Protocol, TextIO
 
 import numpy as np
 import numpy.typing as npt
 
 Audio = npt.NDArray[np.float32]
 IQ = npt.NDArray[np.complex64]
+
+
+class Modulator(Protocol):
+    """What the five modulators have in common, for code that takes any of them."""
+
+    def process(self, audio: Audio, /) -> IQ: ...
+
+
+class Demodulator(Protocol):
+    """What the five demodulators have in common."""
+
+    def process(self, iq: IQ, /) -> Audio: ...
 
 DATA = Path(__file__).resolve().parent / "data"
 SPEECH = DATA / "speech.wav"  # 4.8 s of synthetic speech, 16 kHz mono 16-bit
@@ -85,7 +97,7 @@ def write_wav(path: str | Path, audio: npt.NDArray[np.floating], sample_rate: fl
 # ------------------------------------------------------------ IQ recordings
 
 # Raw formats: interleaved I, Q values, little-endian.
-RAW_FORMATS = {
+RAW_FORMATS: dict[str, tuple[np.dtype[Any], float, float]] = {
     "cu8": (np.dtype(np.uint8), 127.5, 127.5),   # unsigned 8-bit (RTL-SDR dongles)
     "cs8": (np.dtype(np.int8), 0.0, 128.0),      # signed 8-bit
     "cs16": (np.dtype("<i2"), 0.0, 32768.0),     # signed 16-bit
@@ -189,7 +201,7 @@ def lowpass_taps(cutoff: float, num_taps: int) -> npt.NDArray[np.float64]:
     """Windowed-sinc (Blackman) low-pass FIR, cut-off in cycles per sample, unit DC gain."""
     n = np.arange(num_taps) - (num_taps - 1) / 2
     h = np.sinc(2 * cutoff * n) * np.blackman(num_taps)
-    return h / h.sum()
+    return np.asarray(h / h.sum(), np.float64)
 
 
 def interpolate(x: npt.NDArray[np.floating], factor: int, taps_per_phase: int = 24) -> Audio:
@@ -222,7 +234,7 @@ def spectrum_db(x: npt.NDArray[np.number], fs: float, nfft: int = 2048
         p, f = np.fft.fftshift(p), np.fft.fftshift(f)
     else:
         p, f = p[: nfft // 2 + 1], np.abs(f[: nfft // 2 + 1])
-    return f, 10 * np.log10(p + 1e-20)
+    return np.asarray(f, np.float64), np.asarray(10 * np.log10(p + 1e-20), np.float64)
 
 
 def band_limit(x: npt.NDArray[np.floating], fs: float, lo_hz: float, hi_hz: float
@@ -231,7 +243,7 @@ def band_limit(x: npt.NDArray[np.floating], fs: float, lo_hz: float, hi_hz: floa
     spec = np.fft.rfft(np.asarray(x, np.float64))
     f = np.fft.rfftfreq(len(x), 1 / fs)
     spec[(f < lo_hz) | (f > hi_hz)] = 0
-    return np.fft.irfft(spec, len(x))
+    return np.asarray(np.fft.irfft(spec, len(x)), np.float64)
 
 
 def best_match(reference: npt.NDArray[np.floating], received: npt.NDArray[np.floating],

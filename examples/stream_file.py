@@ -2,7 +2,7 @@
 
     python examples/stream_file.py                          # makes a 30 s demo recording first
     python examples/stream_file.py capture.wav --mode fm --dev-hz 2500
-    python examples/stream_file.py capture.cu8 --rate 240000 --mode am --out am.wav
+    python examples/stream_file.py capture.cu8 --rate 240000 --mode am --out results
 
 The recording is never held in memory as a whole: it is read, demodulated and
 written a block at a time, and the demodulator keeps its filter and
@@ -14,7 +14,7 @@ bits), or a raw file of interleaved I/Q values: .cu8 (unsigned 8-bit, as
 RTL-SDR dongles record), .cs8, .cs16 or .cf32 (also .raw, .iq: complex64).
 Raw files need --rate. The signal of interest should be centred at 0 Hz
 (see receiver.py for mixing a channel down first); the audio comes out at the
-recording's sample rate.
+recording's sample rate, in <out>/stream_<mode>.wav.
 """
 from __future__ import annotations
 
@@ -26,12 +26,10 @@ from pathlib import Path
 import numpy as np
 
 import halvo_sdr
-from sdrio import SPEECH, IqRecording, Progress, WavWriter, interpolate, read_wav
+from sdrio import SPEECH, Demodulator, IqRecording, Progress, WavWriter, interpolate, read_wav
 
 
-def make_demodulator(args: argparse.Namespace, fs: float
-                     ) -> halvo_sdr.FmQuadratureDemod | halvo_sdr.AmEnvelopeDemod | \
-        halvo_sdr.SsbProductDemod | halvo_sdr.CwEnvelopeDemod:
+def make_demodulator(args: argparse.Namespace, fs: float) -> Demodulator:
     if args.mode == "fm":
         return halvo_sdr.FmQuadratureDemod(fs, dev_hz=args.dev_hz, audio_bw_hz=args.audio_bw_hz)
     if args.mode == "am":
@@ -77,7 +75,7 @@ def make_demo_recording(path: Path, fs: float = 48_000.0, seconds: float = 30.0)
 def main(argv: list[str] | None = None) -> int:
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("recording", type=Path, nargs="?",
-                    help="IQ recording; without it a demo recording is made in --out's folder")
+                    help="IQ recording; without it a demo recording is made in --out")
     ap.add_argument("--format", choices=["wav", "cu8", "cs8", "cs16", "cf32"],
                     help="file format (default: from the file name's suffix)")
     ap.add_argument("--rate", type=float, help="sample rate in Hz (needed for raw files)")
@@ -86,14 +84,14 @@ def main(argv: list[str] | None = None) -> int:
     ap.add_argument("--bfo-hz", type=float, default=0.0, help="SSB carrier frequency (default 0)")
     ap.add_argument("--audio-bw-hz", type=float, default=3_500.0, help="audio bandwidth (default 3500)")
     ap.add_argument("--block", type=int, default=65_536, help="samples per block (default 65536)")
-    ap.add_argument("--out", type=Path, default=Path("out/stream.wav"),
-                    help="audio file to write (default out/stream.wav)")
+    ap.add_argument("--out", type=Path, default=Path("out"), help="output folder (default ./out)")
     args = ap.parse_args(argv)
 
-    args.out.parent.mkdir(parents=True, exist_ok=True)
+    args.out.mkdir(parents=True, exist_ok=True)
     if args.recording is None:
-        args.recording = args.out.parent / "demo_nbfm_iq.wav"
+        args.recording = args.out / "demo_nbfm_iq.wav"
         make_demo_recording(args.recording)
+    wav = args.out / f"stream_{args.mode}.wav"
 
     with IqRecording(args.recording, args.format, args.rate) as rec:
         fs = rec.sample_rate
@@ -104,7 +102,7 @@ def main(argv: list[str] | None = None) -> int:
         scale = np.float32(output_scale(args, fs))
         bar = Progress(seconds, "demodulating")
         peak, done, started = 0.0, 0, time.perf_counter()
-        with WavWriter(args.out, fs) as out:
+        with WavWriter(wav, fs) as out:
             for iq in rec.blocks(args.block):
                 audio = demod.process(iq) * scale             # state carries over between blocks
                 out.write(audio)
@@ -113,7 +111,7 @@ def main(argv: list[str] | None = None) -> int:
                 bar.update(done / fs)
         bar.close()
     elapsed = time.perf_counter() - started
-    print(f"wrote {args.out}: {done / fs:.1f} s of audio in {elapsed:.2f} s, peak {peak:.2f}"
+    print(f"wrote {wav}: {done / fs:.1f} s of audio in {elapsed:.2f} s, peak {peak:.2f}"
           + (" (clipped: lower the level)" if peak > 1 else ""))
     return 0
 

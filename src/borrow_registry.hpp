@@ -18,8 +18,10 @@ inline constexpr const char* kBorrowCapsuleName = "_VELK_NUMPY_BORROW_CHECKING_A
 struct BorrowTable {
     std::uint64_t version;  // 1 for tables made here; 0 is refused
     void* state;            // the registry's private state, first argument of every call
-    int (*acquire_shared)(void* state, PyObject* array);     // 0, -1 conflict, -2 not writeable
-    int (*acquire_exclusive)(void* state, PyObject* array);  // same codes
+    // The acquire functions return 0, -1 (conflict) or -2 (not writeable); the
+    // ones made here also return -3 when out of memory or not given an ndarray.
+    int (*acquire_shared)(void* state, PyObject* array);
+    int (*acquire_exclusive)(void* state, PyObject* array);
     void (*release_shared)(void* state, PyObject* array);
     void (*release_exclusive)(void* state, PyObject* array);
 };

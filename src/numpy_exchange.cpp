@@ -117,6 +117,12 @@ bool load_registry(BorrowTable*& out) {
         PyErr_SetString(PyExc_RuntimeError, "this version of the borrow checking API (0) is not supported");
         return false;
     }
+    // A table published by another module is used as it is; without the two
+    // functions we call it is broken, and calling it would jump to address 0.
+    if (!table->acquire_shared || !table->release_shared) {
+        PyErr_SetString(PyExc_RuntimeError, "the borrow checking API table lacks its shared-borrow functions");
+        return false;
+    }
     // The capsule stays referenced by the multiarray module; keep it alive
     // for the process even if someone deletes that attribute.
     capsule.release();
@@ -217,18 +223,35 @@ alignas(16) unsigned char empty_storage[16];
 
 }  // namespace
 
-bool InputView::accept(PyObject* obj, int typenum) {
-    const NumpyApi& api = numpy_api();
-    if (!PyObject_TypeCheck(obj, api.array_type)) return raise_not_instance(obj, "ndarray"), false;
+namespace {
+
+// Whether obj is a one-dimensional array of element type `typenum`.
+bool is_sample_array(const NumpyApi& api, PyObject* obj, int typenum) {
+    if (!PyObject_TypeCheck(obj, api.array_type)) return false;
     npy::ArrayFields* f = npy::fields(obj);
-    if (f->nd != 1) return raise_not_instance(obj, "ndarray"), false;
+    if (f->nd != 1) return false;
     if (!f->descr) throw Panic("array without a dtype");
     Ref want(api_fn<npy::DescrFromTypeFn>(npy::kSlotDescrFromType)(typenum));
     if (!want) throw Panic("cannot get the dtype for an element type: " + take_error_description());
-    if (want.get() != f->descr && !api_fn<npy::EquivTypesFn>(npy::kSlotEquivTypes)(want.get(), f->descr)) {
+    return want.get() == f->descr || api_fn<npy::EquivTypesFn>(npy::kSlotEquivTypes)(want.get(), f->descr);
+}
+
+}  // namespace
+
+bool InputView::accept(PyObject* obj, int typenum) {
+    const NumpyApi& api = numpy_api();
+    if (!is_sample_array(api, obj, typenum)) return raise_not_instance(obj, "ndarray"), false;
+    const bool registry_was_ready = registry_cell.ready();
+    BorrowTable* table = borrow_registry();
+    // Reaching the registry the first time runs Python code (an import, an
+    // attribute lookup on NumPy's module) and lets other threads run; any of
+    // it may give the array another dtype or shape in place. Judge the array
+    // again as it is now: from here until its samples are read, only the
+    // registry's acquire function runs. (Once the registry is cached, nothing
+    // runs in between.)
+    if (!registry_was_ready && !is_sample_array(api, obj, typenum)) {
         return raise_not_instance(obj, "ndarray"), false;
     }
-    BorrowTable* table = borrow_registry();
     const int rc = table->acquire_shared(table->state, obj);
     if (rc == -1) throw Panic("cannot borrow the input array: AlreadyBorrowed");
     if (rc != 0) {

@@ -109,7 +109,7 @@ def callables():
             )
 
 
-@pytest.mark.parametrize("call, full, params, required", callables())
+@pytest.mark.parametrize("call, full, params, required", list(callables()))
 def test_parse_messages(call, full, params, required):
     n = len(params)
     takes = f"from {required} to {n}" if required < n else f"{n}"

@@ -17,7 +17,7 @@ rm -rf "$work"
 mkdir -p "$work"
 
 echo "== building the wheel"
-"$python" -m pip wheel --no-deps -q -w "$work/wheel" .
+"$python" -m pip wheel --no-deps -qq -w "$work/wheel" .
 wheel=$(ls "$work"/wheel/halvo_sdr-*.whl)
 echo "$(basename "$wheel")"
 
@@ -32,7 +32,7 @@ run_suite() {  # name, numpy requirement, scipy requirement, then extra pip argu
     if [ $# -gt 0 ]; then require_tools=1; fi   # tools asked for: their tests must not skip
     echo "== Python tests with $numpy"
     "$python" -m venv "$env"
-    "$env/bin/pip" install -q "$wheel" "$numpy" "$scipy" pytest hypothesis "$@"
+    "$env/bin/pip" install -qq "$wheel" "$numpy" "$scipy" pytest hypothesis "$@"
     "$env/bin/python" -c "import numpy, halvo_sdr; print('numpy', numpy.__version__, '-', halvo_sdr.__file__)"
     (cd "$work" && HALVO_WHEEL="$wheel" HALVO_REQUIRE_TOOLS=$require_tools \
         "$env/bin/python" -m pytest -p no:cacheprovider -c "$root/pyproject.toml" --rootdir "$root" "$root/tests" -q)

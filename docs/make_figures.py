@@ -373,7 +373,7 @@ EXAMPLE_FIGURES: dict[str, tuple[str, list[str], str]] = {
 def run_example(script: str, argv: list[str], produced: str, path: Path) -> None:
     with tempfile.TemporaryDirectory() as tmp:
         main = runpy.run_path(str(ROOT / "examples" / script))["main"]
-        with contextlib.redirect_stdout(io.StringIO()):
+        with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
             main([*argv, "--out", tmp])
         shutil.copyfile(Path(tmp) / produced, path)
 

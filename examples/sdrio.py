@@ -175,8 +175,9 @@ class Progress:
     """A one-line text progress bar: `label [#####-----]  47%  2.3 of 4.9 s`."""
 
     def __init__(self, total: float, label: str = "", unit: str = "s",
-                 width: int = 30, stream: TextIO = sys.stderr) -> None:
-        self.total, self.label, self.unit, self.width, self.stream = total, label, unit, width, stream
+                 width: int = 30, stream: TextIO | None = None) -> None:
+        self.total, self.label, self.unit, self.width = total, label, unit, width
+        self.stream = stream if stream is not None else sys.stderr
         self._shown = -1
 
     def update(self, done: float) -> None:

@@ -21,7 +21,7 @@ def wheel():
         if os.environ.get("HALVO_REQUIRE_TOOLS"):
             pytest.fail("HALVO_WHEEL must name the built wheel here")
         pytest.skip("HALVO_WHEEL is not set (tools/run_tests.sh sets it)")
-    return Path(path)
+    return Path(path).resolve()
 
 
 @pytest.fixture(scope="module")

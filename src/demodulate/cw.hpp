@@ -28,25 +28,20 @@ struct CwEnvelopeDemod {
     void set_gain(double g) { gain = static_cast<float>(g); }
 
     // Every operation rounds to float32 on its own; nothing is fused.
-    // The magnitudes depend on the input only: a chunk of them goes into the
-    // output buffer first (this loop vectorises), then the smoother runs over
-    // it in place.
+    // The magnitudes depend on the input only: they are computed ahead, in
+    // vectors, while the smoother runs.
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
         const float k = 1.0f - pole;
         const float p = pole;
         const float g = gain;
         float e = env;
-        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
-            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
-            const cf32* x = in + i0;
-            float* o = out + i0;
-            for (std::size_t j = 0; j < m; ++j) o[j] = sqrt32(x[j].re * x[j].re + x[j].im * x[j].im);
-            for (std::size_t j = 0; j < m; ++j) {
-                e = k * o[j] + p * e;
-                o[j] = g * e;
-            }
-        }
+        run_pipelined(
+            out, 0, n, [in](std::size_t i) { return sqrt32(in[i].re * in[i].re + in[i].im * in[i].im); },
+            [&e, k, p, g](float m) {
+                e = k * m + p * e;
+                return g * e;
+            });
         env = e;
     }
 };

@@ -31,14 +31,9 @@ struct PmQuadratureDemod {
         BiquadPair lp = lowpass;
         PhaseDiscriminator disc = discriminator;
         // Operations in this order are part of the result; do not regroup.
-        // The scaled phase steps depend on the input only: compute a chunk of
-        // them into the output buffer, then run the low-pass over it in place.
-        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
-            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
-            float* o = out + i0;
-            disc.steps(in + i0, o, m, scale);
-            for (std::size_t j = 0; j < m; ++j) o[j] = lp.step(o[j]);
-        }
+        // The scaled phase steps depend on the input only: they are computed
+        // ahead, in vectors, while the low-pass runs.
+        disc.run(in, out, n, scale, [&lp](float v) { return lp.step(v); });
         lowpass = lp;
         discriminator = disc;
     }

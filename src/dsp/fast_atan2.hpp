@@ -29,8 +29,13 @@ HALVO_INLINE float fast_atan2(float y, float x) {
     const float ax = abs32(x);
     const float ay = abs32(y);
     const bool steep = ay > ax;  // ordered: false when either is NaN
-    const float num = steep ? ax : ay;
-    const float den = steep ? ay : ax;
+    // The octant's operands are chosen by bit masks so that a compiler keeps
+    // one division per sample instead of computing both and choosing after.
+    const std::uint32_t m = 0u - static_cast<std::uint32_t>(steep);
+    const std::uint32_t bx = std::bit_cast<std::uint32_t>(ax);
+    const std::uint32_t by = std::bit_cast<std::uint32_t>(ay);
+    const float num = std::bit_cast<float>((bx & m) | (by & ~m));  // steep ? ax : ay
+    const float den = std::bit_cast<float>((by & m) | (bx & ~m));  // steep ? ay : ax
     const float p = atan_poly(num / (den + kAtanEps));
     float a = steep ? (kHalfPi - p) : p;
     a = (x < 0.0f) ? (kPi - a) : a;  // strict: -0.0 is not negative

@@ -34,6 +34,31 @@ HALVO_INLINE float sqrt32(float x) { return __builtin_sqrtf(x); }
 
 HALVO_INLINE float abs32(float x) { return __builtin_fabsf(x); }
 
+// Two independent float32 lanes (I and Q of one sample, say) in one vector
+// register, lanes 2 and 3 unused and kept at zero. Every lane goes through
+// exactly the scalar operations, so the results are the scalar results.
+typedef float f32x4 __attribute__((vector_size(16)));
+
+HALVO_INLINE f32x4 lanes2(float a, float b) { return f32x4{a, b, 0.0f, 0.0f}; }
+
+// a*b + c rounded once, in lanes 0 and 1.
+HALVO_INLINE f32x4 fma32x2(f32x4 a, f32x4 b, f32x4 c) {
+#if defined(__FMA__)
+    return reinterpret_cast<f32x4>(_mm_fmadd_ps(reinterpret_cast<__m128>(a), reinterpret_cast<__m128>(b),
+                                                reinterpret_cast<__m128>(c)));
+#else
+    return lanes2(fma32(a[0], b[0], c[0]), fma32(a[1], b[1], c[1]));
+#endif
+}
+
+HALVO_INLINE f32x4 sqrt32x4(f32x4 x) {
+#if defined(__SSE2__)
+    return reinterpret_cast<f32x4>(_mm_sqrt_ps(reinterpret_cast<__m128>(x)));
+#else
+    return f32x4{sqrt32(x[0]), sqrt32(x[1]), sqrt32(x[2]), sqrt32(x[3])};
+#endif
+}
+
 // Branch-free choices for data-dependent selects inside recurrences, where a
 // mispredicted jump would cost more than the whole sample. Each returns
 // exactly one of its operands; NaN behaviour is spelled out per function.
@@ -75,6 +100,27 @@ HALVO_INLINE float pick_ge(float x, float y, float a, float b) {
 // values, kept in the output buffer, are still in L1 when the recurrence
 // reads them back.
 inline constexpr std::size_t kChunk = 512;
+
+// out[i] = rec(stage(i)) for i in [begin, end), in order. stage(i) depends on
+// the input only; rec is a recurrence. The stage of the next 8 samples is
+// computed (as one vector, through the output buffer) while the recurrence
+// runs over the current 8, so that the two overlap in the core instead of
+// running one after the other. The results are those of the plain loop.
+template <class Stage, class Rec>
+HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, Stage&& stage, Rec&& rec) {
+    const std::size_t groups = (end - begin) / 8;
+    if (groups > 0) {
+        for (std::size_t j = 0; j < 8; ++j) out[begin + j] = stage(begin + j);
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::size_t b = begin + 8 * g;
+        if (g + 1 < groups) {
+            for (std::size_t j = 0; j < 8; ++j) out[b + 8 + j] = stage(b + 8 + j);
+        }
+        for (std::size_t j = 0; j < 8; ++j) out[b + j] = rec(out[b + j]);
+    }
+    for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i] = rec(stage(i));
+}
 
 // float32 constants, pinned to their bit patterns.
 inline constexpr float kTwoPi = 6.2831855f;  // 2*pi

@@ -21,19 +21,22 @@ struct PhaseDiscriminator {
         return fast_atan2(di, dr);
     }
 
-    // n steps at once: theta[i] = step(in[i]) * scale. Each step depends on
-    // the inputs only, never on an earlier result, so this loop vectorises.
-    HALVO_INLINE void steps(const cf32* in, float* theta, std::size_t n, float scale) {
+    // Phase steps fed into a recurrence: out[i] = rec(step(in[i]) * scale)
+    // for every i in order, the steps computed ahead in vectors.
+    template <class Rec>
+    HALVO_INLINE void run(const cf32* in, float* out, std::size_t n, float scale, Rec&& rec) {
         if (n == 0) return;
-        theta[0] = step(in[0]) * scale;
-        for (std::size_t i = 1; i < n; ++i) {
-            const cf32 p = in[i - 1];
-            const cf32 x = in[i];
-            const float dr = p.re * x.re + p.im * x.im;
-            const float di = x.im * p.re - x.re * p.im;
-            theta[i] = fast_atan2(di, dr) * scale;
-        }
+        out[0] = rec(step(in[0]) * scale);  // against the previous call's last sample
+        run_pipelined(out, 1, n, [in, scale](std::size_t i) { return pair_step(in[i - 1], in[i]) * scale; }, rec);
         prev = in[n - 1];
+    }
+
+private:
+    // The phase step from p to x.
+    HALVO_INLINE static float pair_step(cf32 p, cf32 x) {
+        const float dr = p.re * x.re + p.im * x.im;  // no fused multiply-add
+        const float di = x.im * p.re - x.re * p.im;
+        return fast_atan2(di, dr);
     }
 };
 

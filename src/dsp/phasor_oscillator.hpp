@@ -44,4 +44,42 @@ struct PhasorOscillator {
     }
 };
 
+// Two oscillators that always advance together (so their counters are
+// equal), held side by side in lanes 0 and 1 of vectors: one advance of the
+// pair is one advance of each, with the same operations on each lane.
+// Lanes 2 and 3 hold a still phasor (1 + 0j, step 1 + 0j).
+struct PhasorLanes {
+    f32x4 re;               // real parts of the phasors
+    f32x4 im;               // imaginary parts
+    f32x4 c;                // step cosines
+    f32x4 s;                // step sines
+    std::uint32_t counter;  // the common advance count
+
+    static PhasorLanes join(const PhasorOscillator& a, const PhasorOscillator& b) {
+        return {f32x4{a.re, b.re, 1.0f, 1.0f}, f32x4{a.im, b.im, 0.0f, 0.0f}, f32x4{a.c, b.c, 1.0f, 1.0f},
+                f32x4{a.s, b.s, 0.0f, 0.0f}, a.counter};
+    }
+
+    void split(PhasorOscillator& a, PhasorOscillator& b) const {
+        a.re = re[0];
+        a.im = im[0];
+        a.counter = counter;
+        b.re = re[1];
+        b.im = im[1];
+        b.counter = counter;
+    }
+
+    HALVO_INLINE void advance() {
+        f32x4 nr = fma32x2(re, c, -(im * s));  // fused, product rounded first
+        f32x4 ni = fma32x2(im, c, re * s);     // fused, product rounded first
+        if ((++counter & 1023u) == 0u) {
+            const f32x4 k = 1.0f / sqrt32x4(nr * nr + ni * ni);  // multiply by the reciprocal
+            nr = nr * k;
+            ni = ni * k;
+        }
+        re = nr;
+        im = ni;
+    }
+};
+
 }  // namespace halvo

@@ -46,7 +46,7 @@ struct CwKeyedMod {
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
         if (n == 0) return;
-        Keyer k{tone, envelope, rise, fall, 1.0f - rise, 1.0f - fall, gain};
+        Keyer k{tone, f32x4{envelope, 0.0f, 0.0f, 0.0f}, rise, fall, 1.0f - rise, 1.0f - fall, gain};
         std::size_t i = 0;
         // Four samples per iteration, each with the whole step in sample
         // order; the envelope and the tone are recurrences, so nothing is
@@ -59,14 +59,15 @@ struct CwKeyedMod {
         }
         for (; i < n; ++i) out[i] = k.step(in[i]);
         tone = k.osc;
-        envelope = k.e;
+        envelope = k.e[0];
     }
 
 private:
     // The loop's working copy of the state, kept in registers.
     struct Keyer {
         PhasorOscillator osc;  // tone
-        float e;               // envelope
+        f32x4 e;               // envelope in lane 0 (lanes 1-3 stay 0), so that it
+                               // never leaves a vector register between samples
         float a_rise;          // rise pole
         float a_fall;          // fall pole
         float b_rise;          // 1 - a_rise, rounded once per call
@@ -75,16 +76,16 @@ private:
 
         // Operations in this order are part of the result; do not regroup.
         HALVO_INLINE cf32 step(float x) {
-            const float k = at_most(at_least(x, 0.0f), 1.0f);  // NaN passes both
+            const f32x4 k = f32x4{at_most(at_least(x, 0.0f), 1.0f), 0.0f, 0.0f, 0.0f};  // NaN passes both
             osc.advance();
             // Both candidate envelopes are computed and one is kept, so the
             // pole choice is a blend rather than a jump; the kept one is
             // exactly b*k + a*e for the pole chosen. k >= e is false when k
             // or e is NaN: fall.
-            const float e_up = b_rise * k + a_rise * e;
-            const float e_down = b_fall * k + a_fall * e;
-            e = pick_ge(k, e, e_up, e_down);
-            const float amp = g * e;
+            const f32x4 e_up = b_rise * k + a_rise * e;
+            const f32x4 e_down = b_fall * k + a_fall * e;
+            e = (k >= e) ? e_up : e_down;
+            const float amp = g * e[0];
             // Complex product (amp + 0j) * phasor, every term rounded: not
             // the same as amp*re, amp*im for zeros, infinities and NaN.
             const float zero = 0.0f;

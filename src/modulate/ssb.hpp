@@ -34,7 +34,16 @@ struct SsbPhasingMod {
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
         if (n == 0) return;
-        Weaver w{i_pair, q_pair, audio_if, rf, usb ? 1.0f : -1.0f};
+        // All four sections were designed alike: the loop keeps one
+        // coefficient set, and runs the I and the Q branch side by side in
+        // the two lanes of a vector (same operations on each lane).
+        Weaver w{i_pair.first,
+                 lanes2(i_pair.first.s1, q_pair.first.s1),
+                 lanes2(i_pair.first.s2, q_pair.first.s2),
+                 lanes2(i_pair.second.s1, q_pair.second.s1),
+                 lanes2(i_pair.second.s2, q_pair.second.s2),
+                 PhasorLanes::join(audio_if, rf),  // both advance once per sample
+                 usb ? 1.0f : -1.0f};
         std::size_t i = 0;
         // Four samples per iteration, each with the whole step in sample
         // order: every stage is a recurrence, so samples are never reordered.
@@ -45,32 +54,41 @@ struct SsbPhasingMod {
             out[i + 3] = w.step(in[i + 3]);
         }
         for (; i < n; ++i) out[i] = w.step(in[i]);
-        i_pair = w.i_lp;
-        q_pair = w.q_lp;
-        audio_if = w.lo;
-        rf = w.shift;
+        i_pair.first.s1 = w.s1_first[0];
+        i_pair.first.s2 = w.s2_first[0];
+        i_pair.second.s1 = w.s1_second[0];
+        i_pair.second.s2 = w.s2_second[0];
+        q_pair.first.s1 = w.s1_first[1];
+        q_pair.first.s2 = w.s2_first[1];
+        q_pair.second.s1 = w.s1_second[1];
+        q_pair.second.s2 = w.s2_second[1];
+        w.osc.split(audio_if, rf);
     }
 
 private:
     // The loop's working copy of the state, kept in registers.
     struct Weaver {
-        BiquadPair i_lp;         // I branch
-        BiquadPair q_lp;         // Q branch
-        PhasorOscillator lo;     // audio IF
-        PhasorOscillator shift;  // RF
+        BiquadLowpass c;         // the coefficients of all four sections
+        f32x4 s1_first;          // first sections' s1: I in lane 0, Q in lane 1
+        f32x4 s2_first;          // first sections' s2
+        f32x4 s1_second;         // second sections' s1
+        f32x4 s2_second;         // second sections' s2
+        PhasorLanes osc;         // audio IF in lane 0, RF in lane 1
         float sigma;             // +1 (usb) or -1
 
         // Operations in this order are part of the result; do not regroup.
         HALVO_INLINE cf32 step(float x) {
-            lo.advance();
-            const float i_mix = lo.re * x;
-            const float I = i_lp.step(i_mix);
-            const float q_mix = x * lo.im;
-            const float Q = q_lp.step(q_mix);
-            shift.advance();
+            osc.advance();
+            const float c1 = osc.re[0], s1 = osc.im[0];  // audio IF phasor
+            const float c2 = osc.re[1], s2 = osc.im[1];  // RF phasor
+            const f32x4 mixed = lanes2(c1 * x, x * s1);
+            const f32x4 first = BiquadLowpass::step_x2(c, s1_first, s2_first, mixed);
+            const f32x4 iq = BiquadLowpass::step_x2(c, s1_second, s2_second, first);
+            const float I = iq[0];
+            const float Q = iq[1];
             const float v = Q * sigma;  // a product, not a negation: NaN keeps its sign
-            const float re = fma32(I, shift.re, (-v) * shift.im);  // fused, (-v)*s2 rounded first
-            const float im = fma32(v, shift.re, I * shift.im);     // fused, I*s2 rounded first
+            const float re = fma32(I, c2, (-v) * s2);  // fused, (-v)*s2 rounded first
+            const float im = fma32(v, c2, I * s2);     // fused, I*s2 rounded first
             return {re, im};
         }
     };

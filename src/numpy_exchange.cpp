@@ -30,7 +30,13 @@ struct NumpyApi {
 
 OnceCell<const char*> multiarray_name_cell;
 OnceCell<NumpyApi> api_cell;
-OnceCell<BorrowTable*> registry_cell;
+// The registry in use: its capsule, referenced for the life of the process,
+// and the table inside it.
+struct Registry {
+    PyObject* capsule;
+    BorrowTable* table;
+};
+OnceCell<Registry> registry_cell;
 OnceCell<PyTypeObject*> holder_type_cell;
 
 // Name of NumPy's multiarray module, from NumPy's major version.
@@ -98,7 +104,7 @@ Fn api_fn(int slot) {
     return reinterpret_cast<Fn>(numpy_api().table[slot]);
 }
 
-bool load_registry(BorrowTable*& out) {
+bool load_registry(Registry& out) {
     const NumpyApi& api = numpy_api();
     Ref multiarray(PyImport_ImportModule(api.multiarray));
     if (!multiarray) return false;
@@ -125,22 +131,21 @@ bool load_registry(BorrowTable*& out) {
         PyErr_SetString(PyExc_RuntimeError, "the borrow checking API table lacks its shared-borrow functions");
         return false;
     }
-    // The capsule stays referenced by the multiarray module; keep it alive
-    // for the process even if someone deletes that attribute.
-    capsule.release();
-    out = table;
+    // The capsule stays referenced by the multiarray module; the cell keeps
+    // it alive for the process even if someone deletes that attribute.
+    out = {capsule.release(), table};
     return true;
 }
 
 BorrowTable* borrow_registry() {
     static thread_local BorrowTable* cached = nullptr;
     if (cached) return cached;
-    BorrowTable* table = nullptr;
-    if (!registry_cell.get(table, load_registry)) {
+    Registry registry{};
+    if (!registry_cell.get(registry, load_registry)) {
         throw Panic("Interal borrow checking API error: " + take_error_description());
     }
-    cached = table;
-    return table;
+    cached = registry.table;
+    return cached;
 }
 
 // ---- output holder -------------------------------------------------------

@@ -4,7 +4,10 @@ fuzz corpus replays clean. Findings of the sanitizer, memcheck and fuzzing
 runs (robustness/) keep their regression tests here."""
 import gc
 import importlib
+import os
 import pathlib
+import re
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -145,13 +148,15 @@ def test_failed_calls_change_nothing(name):
     assert x.tobytes() == pristine
 
 
-@pytest.mark.parametrize("name", CLASSES)
+NUMBER_SETTERS = {n: [s for s in CLASSES[n][1] if s != "set_clamp"] for n in CLASSES}
+
+
+@pytest.mark.parametrize("name", [n for n in CLASSES if NUMBER_SETTERS[n]])
 def test_reentrant_setter_that_swallows_completes(name):
+    """The inner call fails; the setter itself completes with the hook's value."""
     obj, twin = make(name), make(name)
     x = block(name)
-    for setter in CLASSES[name][1]:
-        if setter == "set_clamp":
-            continue
+    for setter in NUMBER_SETTERS[name]:
         getattr(obj, setter)(Reenters(obj, x, swallow=True))
         getattr(twin, setter)(3.0)
     assert obj.process(x).tobytes() == twin.process(x).tobytes()
@@ -430,3 +435,44 @@ def test_array_changed_while_the_registry_is_first_reached(change):
     print(len(d.process(np.zeros(5, np.complex64))))
     """ % change)
     assert out.splitlines() == ["argument 'iq': 'ndarray' object is not an instance of 'ndarray'", "5"]
+
+
+MEMCHECK_SCRIPT = """
+import numpy as np, halvo_sdr
+from test_robustness import CLASSES, block, failing_calls, make
+for name in CLASSES:
+    obj = make(name)
+    x = block(name, 64)
+    for _ in range(3):
+        obj.process(x[:0])  # no sample loop: see the test's docstring
+    for what, call, exc in failing_calls(name, obj, x):
+        try:
+            call()
+        except exc:
+            pass
+"""
+
+
+@pytest.mark.skipif(shutil.which("valgrind") is None, reason="valgrind is not installed")
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="valgrind and a sanitizer runtime do not mix")
+def test_memcheck_finds_no_definite_leak_or_invalid_access(tmp_path):
+    """Every class's calls, successful and failing, through valgrind memcheck:
+    no invalid access and no definitely lost block with a frame in the
+    module. (The borrow registry's capsule, kept for the life of the process,
+    used to be lost track of and reported as a definite leak at exit.) The
+    blocks are empty: valgrind 3.19 cannot decode the x86-64-v3 sample loops
+    this build may choose; robustness/memcheck.sh runs them, built for the
+    baseline instruction set, and AddressSanitizer checks them as they are."""
+    script = tmp_path / "exercise.py"
+    script.write_text(MEMCHECK_SCRIPT)
+    log = tmp_path / "memcheck.log"
+    r = subprocess.run(
+        ["valgrind", "--tool=memcheck", "--leak-check=full", "--show-leak-kinds=definite", "--num-callers=30",
+         f"--log-file={log}", sys.executable, str(script)],
+        capture_output=True, text=True, timeout=600, cwd=str(ROOT / "tests"),
+        env={**os.environ, "PYTHONMALLOC": "malloc", "PYTHONPATH": str(ROOT / "tests")})
+    assert r.returncode == 0, r.stderr
+    records = re.split(r"\n==\d+== ?\n", log.read_text(errors="replace"))  # one report each
+    ours = [rec for rec in records if "halvo" in rec and
+            ("definitely lost" in rec or "Invalid" in rec or "uninitialised" in rec)]
+    assert not ours, "\n".join(ours)

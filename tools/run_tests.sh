@@ -39,3 +39,6 @@ run_suite() {  # name, numpy requirement, scipy requirement, then extra pip argu
 }
 run_suite np2 "numpy>=2" "scipy>=1.13" -r "$root/tools/check-requirements.txt"
 run_suite np1 "numpy<2" "scipy<1.14"
+
+# Robustness share of CI: fuzz corpus replay and a short fuzzing run, a reduced leak soak, then every test under AddressSanitizer/UBSan (robustness/README.md).
+HALVO_SOAK_PYTHON="$work/venv-np2/bin/python" bash robustness/ci.sh

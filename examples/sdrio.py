@@ -241,10 +241,10 @@ def spectrum_db(x: npt.NDArray[np.number], fs: float, nfft: int = 2048
 def band_limit(x: npt.NDArray[np.floating], fs: float, lo_hz: float, hi_hz: float
                ) -> npt.NDArray[np.float64]:
     """Real audio with everything outside lo_hz..hi_hz removed (FFT brick wall)."""
-    spec = np.fft.rfft(np.asarray(x, np.float64))
+    spectrum = np.fft.rfft(np.asarray(x, np.float64))
     f = np.fft.rfftfreq(len(x), 1 / fs)
-    spec[(f < lo_hz) | (f > hi_hz)] = 0
-    return np.asarray(np.fft.irfft(spec, len(x)), np.float64)
+    spectrum[(f < lo_hz) | (f > hi_hz)] = 0
+    return np.asarray(np.fft.irfft(spectrum, len(x)), np.float64)
 
 
 def best_match(reference: npt.NDArray[np.floating], received: npt.NDArray[np.floating],

@@ -210,7 +210,7 @@ PyType_Spec make_spec(const char* name, const char* doc, newfunc tp_new, PyMetho
 }
 
 // One block per class: constructor descriptor, parameter kinds, the call
-// into the class's make(), the method descriptors and table, the type spec.
+// into the class's make(), the method descriptors and table, the PyType_Spec.
 #define HALVO_DESCRIPTOR(var, cls, callable, names) \
     constexpr ArgDescriptor var = {cls, callable, names, static_cast<int>(std::size(names)), static_cast<int>(std::size(names))};
 

@@ -12,7 +12,7 @@ namespace halvo {
 
 struct ClassEntry {
     const char* name;    // the bare class name, as listed in __all__
-    PyType_Spec* spec;   // "builtins.<name>", default flags
+    PyType_Spec* type_spec;  // "builtins.<name>", default flags
 };
 
 inline constexpr std::size_t kClassCount = 10;

@@ -33,7 +33,7 @@ bool register_class(PyObject* module, std::size_t i) {
     const ClassEntry& c = kClasses[i];
     PyTypeObject* type = nullptr;
     if (!type_cells[i].get(type, [&c](PyTypeObject*& t) {
-            t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(c.spec));
+            t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(c.type_spec));
             return t != nullptr;
         })) {
         return false;

@@ -8,6 +8,8 @@
 #include <sys/mman.h>
 #endif
 #include <limits>
+#include <mutex>
+#include <utility>
 #include <string>
 
 #include "borrow_registry.hpp"
@@ -172,8 +174,26 @@ constexpr std::size_t kMapThreshold = std::size_t{1} << 20;
 
 std::size_t mapping_length(std::size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 
+// A stream is processed in blocks of one size, so the output mapping freed
+// by one call fits the next: one freed mapping (up to kKeepLimit) is kept
+// for reuse, which spares the next call its page faults and the kernel's
+// zeroing. At most one mapping is kept, so at most kKeepLimit bytes stay
+// resident after every output array is gone.
+constexpr std::size_t kKeepLimit = std::size_t{64} << 20;
+
+struct KeptMapping {
+    std::mutex mu;
+    void* ptr = nullptr;  // a free mapping of `len` bytes, or null
+    std::size_t len = 0;
+};
+KeptMapping kept;
+
 void* map_samples(std::size_t bytes) {
     const std::size_t len = mapping_length(bytes);
+    {
+        std::lock_guard<std::mutex> lock(kept.mu);
+        if (kept.ptr != nullptr && kept.len == len) return std::exchange(kept.ptr, nullptr);
+    }
     void* raw = mmap(nullptr, len + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
     const auto start = reinterpret_cast<std::uintptr_t>(raw);
@@ -185,9 +205,22 @@ void* map_samples(std::size_t bytes) {
     return reinterpret_cast<void*>(aligned);
 }
 
+void unmap_samples(void* ptr, std::size_t bytes) {
+    const std::size_t len = mapping_length(bytes);
+    if (len <= kKeepLimit) {
+        std::lock_guard<std::mutex> lock(kept.mu);
+        if (kept.ptr == nullptr) {
+            kept.ptr = ptr;
+            kept.len = len;
+            return;
+        }
+    }
+    munmap(ptr, len);
+}
+
 template <std::size_t ItemSize>
 void drop_mapped(void* ptr, std::size_t /*count*/, std::size_t capacity) {
-    if (capacity != 0) munmap(ptr, mapping_length(capacity * ItemSize));
+    if (capacity != 0) unmap_samples(ptr, capacity * ItemSize);
 }
 #endif
 

@@ -65,8 +65,8 @@ def test_import_does_not_import_numpy_and_second_instance_shares_types():
         "import sys, importlib.util\n"
         "import halvo_sdr\n"
         "assert 'numpy' not in sys.modules, 'numpy imported at module import'\n"
-        "spec = importlib.util.find_spec('halvo_sdr')\n"
-        "m2 = importlib.util.module_from_spec(spec); spec.loader.exec_module(m2)\n"
+        "found = importlib.util.find_spec('halvo_sdr')\n"
+        "m2 = importlib.util.module_from_spec(found); found.loader.exec_module(m2)\n"
         "assert m2 is not halvo_sdr and m2.AmDsbMod is halvo_sdr.AmDsbMod\n"
         "assert m2.__all__ == halvo_sdr.__all__\n"
     )

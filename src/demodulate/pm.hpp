@@ -11,6 +11,7 @@
 #include "../dsp/biquad_lowpass.hpp"
 #include "../dsp/fp.hpp"
 #include "../dsp/phase_discriminator.hpp"
+#include "quadrature.hpp"
 
 namespace halvo {
 
@@ -27,15 +28,7 @@ struct PmQuadratureDemod {
 
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
-        const float scale = k;
-        BiquadPair lp = lowpass;
-        PhaseDiscriminator disc = discriminator;
-        // Operations in this order are part of the result; do not regroup.
-        // The scaled phase steps depend on the input only: they are computed
-        // ahead, in vectors, while the low-pass runs.
-        disc.run(in, out, n, scale, [&lp](float v) { return lp.step(v); });
-        lowpass = lp;
-        discriminator = disc;
+        quadrature_demodulate(discriminator, lowpass, k, in, out, n);
     }
 };
 

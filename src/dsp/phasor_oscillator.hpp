@@ -69,9 +69,12 @@ struct PhasorLanes {
         b.counter = counter;
     }
 
-    HALVO_INLINE void advance() {
-        f32x4 nr = fma32x2(re, c, -(im * s));  // fused, product rounded first
-        f32x4 ni = fma32x2(im, c, re * s);     // fused, product rounded first
+    HALVO_INLINE void advance() { advance_by(c, s); }
+
+    // Advance by the steps (cn, sn), one per lane (see PhasorOscillator).
+    HALVO_INLINE void advance_by(f32x4 cn, f32x4 sn) {
+        f32x4 nr = fma32x2(re, cn, -(im * sn));  // fused, product rounded first
+        f32x4 ni = fma32x2(im, cn, re * sn);     // fused, product rounded first
         if ((++counter & 1023u) == 0u) {
             const f32x4 k = 1.0f / sqrt32x4(nr * nr + ni * ni);  // multiply by the reciprocal
             nr = nr * k;

@@ -1,0 +1,403 @@
+"""Draws the figures of the class pages from the module itself.
+
+    pip install . matplotlib
+    python docs/make_figures.py                 # writes docs/figures/*.png
+    python docs/make_figures.py --out /tmp/f    # somewhere else
+    python docs/make_figures.py --only fm_quadrature_demod
+
+Every picture comes from running halvo_sdr on generated signals or on the
+bundled speech clip (examples/data/speech.wav); nothing is drawn by hand.
+Uses matplotlib's Agg backend, so no display is needed.
+"""
+from __future__ import annotations
+
+import argparse
+import contextlib
+import io
+import runpy
+import shutil
+import sys
+import tempfile
+from pathlib import Path
+from typing import Callable
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+import numpy as np  # noqa: E402
+import numpy.typing as npt  # noqa: E402
+from matplotlib.figure import Figure  # noqa: E402
+
+import halvo_sdr  # noqa: E402
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "examples"))
+from sdrio import SPEECH, interpolate, read_wav, spectrum_db  # noqa: E402
+
+F32 = npt.NDArray[np.float32]
+C64 = npt.NDArray[np.complex64]
+
+plt.rcParams.update({"figure.dpi": 100, "font.size": 9, "axes.grid": True, "grid.alpha": 0.3,
+                     "lines.linewidth": 1.0, "legend.fontsize": 8})
+
+
+def tone(f: float, fs: float, n: int, amp: float = 1.0) -> F32:
+    return np.asarray(amp * np.sin(2 * np.pi * f * np.arange(n) / fs), np.float32)
+
+
+def phase_steps(x: npt.NDArray[np.complexfloating]) -> npt.NDArray[np.float64]:
+    """Angle of x[n] * conj(x[n-1]) in radians, n >= 1."""
+    x = np.asarray(x, np.complex128)
+    return np.asarray(np.angle(x[1:] * np.conj(x[:-1])), np.float64)
+
+
+def stft_db(x: npt.NDArray[np.complexfloating], fs: float, nfft: int = 512
+            ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """Two-sided spectrogram in dB: times (s), frequencies (Hz), power[freq, time]."""
+    hop = nfft // 4
+    frames = np.lib.stride_tricks.sliding_window_view(np.asarray(x), nfft)[::hop] * np.hanning(nfft)
+    p = np.fft.fftshift(np.abs(np.fft.fft(frames, axis=1)) ** 2, axes=1).T
+    f = np.fft.fftshift(np.fft.fftfreq(nfft, 1 / fs))
+    t = (np.arange(p.shape[1]) * hop + nfft / 2) / fs
+    return (np.asarray(t, np.float64), np.asarray(f, np.float64),
+            np.asarray(10 * np.log10(p / p.max() + 1e-12), np.float64))
+
+
+def speech_at(fs: float) -> F32:
+    speech, speech_fs = read_wav(SPEECH)
+    return interpolate(speech, int(fs // speech_fs))
+
+
+# ------------------------------------------------------------- demodulators
+
+def am_envelope_demod() -> Figure:
+    fs, fc = 48_000.0, 5_000.0
+    n = int(0.16 * fs)
+    t = np.arange(n) / fs
+    msg = tone(300, fs, n)
+    tx = halvo_sdr.AmDsbMod(fs, fc, carrier_level=0.5, modulation_index=0.4).process(msg)
+    tx[int(0.11 * fs):] = 0                      # the carrier drops out abruptly at 110 ms
+    rng = np.random.default_rng(1)
+    iq = (tx + 0.02 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))).astype(np.complex64)
+    exact = halvo_sdr.AmEnvelopeDemod(fs, audio_bw_hz=3_000).process(iq)
+    approx = halvo_sdr.AmEnvelopeDemod(fs, audio_bw_hz=3_000, abs_approx=True).process(iq)
+
+    fig, ax = plt.subplots(2, 1, figsize=(8, 6), sharex=True, constrained_layout=True)
+    fig.suptitle("AmEnvelopeDemod: carrier at 5 kHz, envelope 0.5 + 0.4·sin(2π·300 t), "
+                 "carrier off at 110 ms")
+    ax[0].plot(t * 1e3, iq.real, lw=0.3, color="0.6", label="input, real part")
+    ax[0].plot(t * 1e3, np.abs(iq), lw=0.8, label="input, |x|")
+    ax[0].set(ylabel="input")
+    ax[0].legend(loc="upper right")
+    ax[1].plot(t * 1e3, exact, label="abs_approx=False (power, low-pass, root)")
+    ax[1].plot(t * 1e3, approx, label="abs_approx=True (0.9482|re| + 0.392|im|)")
+    on = t < 0.11
+    ax[1].plot(t[on] * 1e3, 0.4 * msg[on], ls=":", color="k", label="0.4 × message")
+    ax[1].set(xlabel="time (ms)", ylabel="output (fs = 48 kHz, audio_bw_hz = 3 kHz)",
+              ylim=(-0.45, 1.25))
+    ax[1].annotate("the DC blocker takes the carrier level\naway over ~80 ms (2 Hz corner)",
+                   (30, 0.62), xytext=(45, 0.95), fontsize=8, arrowprops={"arrowstyle": "->"})
+    ax[1].annotate("carrier gone: the output\nsettles back, never NaN", (125, -0.25),
+                   xytext=(118, 0.3), fontsize=8, arrowprops={"arrowstyle": "->"})
+    ax[1].legend(loc="upper right")
+    return fig
+
+
+def cw_envelope_demod() -> Figure:
+    fs = 8_000.0
+    dot = int(fs * 1.2 / 25)                     # 25 words per minute
+    cq = "-.-. --.-"                             # C Q
+    units: list[int] = []
+    for sym in cq:
+        units += {"-": [1, 1, 1, 0], ".": [1, 0], " ": [0, 0]}[sym]
+    key = np.repeat(np.array([0, 0] + units + [0, 0], np.float32), dot)
+    n = len(key)
+    t = np.arange(n) / fs
+    tx = halvo_sdr.CwKeyedMod(fs, tone_hz=700, rise_ms=2, fall_ms=2).process(key)
+    rng = np.random.default_rng(2)
+    iq = (tx + 0.25 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))).astype(np.complex64)
+
+    fig, ax = plt.subplots(2, 1, figsize=(8, 5.5), sharex=True, constrained_layout=True)
+    fig.suptitle("CwEnvelopeDemod: \"CQ\" at 25 wpm, 700 Hz tone in noise, fs = 8 kHz")
+    ax[0].plot(t, np.abs(iq), lw=0.3, color="0.5", label="input |x|")
+    ax[0].plot(t, key, color="k", lw=0.8, label="keying")
+    ax[0].set(ylabel="input")
+    ax[0].legend(loc="upper right")
+    for bw in (20.0, 100.0):
+        out = halvo_sdr.CwEnvelopeDemod(fs, tone_hz=700, env_bw_hz=bw).process(iq)
+        ax[1].plot(t, out, label=f"env_bw_hz = {bw:g}")
+    ax[1].plot(t, key, color="k", lw=0.6, ls=":", label="keying")
+    ax[1].set(xlabel="time (s)", ylabel="output (gain 1)")
+    ax[1].legend(loc="upper right")
+    return fig
+
+
+def ssb_product_demod() -> Figure:
+    fs, bfo = 16_000.0, 2_000.0
+    n = int(fs)
+    k = np.arange(n)
+    # Two complex tones: 600 Hz above the BFO and 1100 Hz below it.
+    iq = (0.5 * np.exp(2j * np.pi * (bfo + 600) * k / fs)
+          + 0.25 * np.exp(2j * np.pi * (bfo - 1_100) * k / fs)).astype(np.complex64)
+    out = halvo_sdr.SsbProductDemod(fs, bfo_hz=bfo, audio_bw_hz=3_000).process(iq)
+
+    fig, ax = plt.subplots(2, 1, figsize=(8, 5.5), constrained_layout=True)
+    fig.suptitle("SsbProductDemod: both sidebands land on the audio (fs = 16 kHz, bfo_hz = 2 kHz)")
+    f, p = spectrum_db(iq, fs, 4096)
+    ax[0].plot(f / 1e3, p)
+    ax[0].axvline(bfo / 1e3, color="C3", ls="--", label="bfo_hz")
+    ax[0].annotate("bfo + 600 Hz", ((bfo + 600) / 1e3, -6), xytext=(4.2, -20),
+                   arrowprops={"arrowstyle": "->"})
+    ax[0].annotate("bfo − 1100 Hz", ((bfo - 1100) / 1e3, -12), xytext=(-5, -20),
+                   arrowprops={"arrowstyle": "->"})
+    ax[0].set(xlabel="frequency (kHz)", ylabel="power (dB)", ylim=(-120, 5),
+              title="input: complex baseband, two tones")
+    ax[0].legend(loc="upper left")
+    f, p = spectrum_db(out[2000:], fs, 4096)
+    ax[1].plot(f / 1e3, p)
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)", ylim=(-120, 5),
+              title="output: audio at 600 Hz and 1100 Hz (Re(x·conj(BFO)), low-pass, DC blocker)")
+    return fig
+
+
+def fm_quadrature_demod() -> Figure:
+    fs, dev, offset = 48_000.0, 5_000.0, 1_200.0
+    speech = speech_at(fs)
+    n = len(speech)
+    # A narrowband FM transmission of speech, received 1.2 kHz off tune, in noise.
+    tx = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=dev, rf_hz=offset).process(speech)
+    rng = np.random.default_rng(3)
+    iq = (tx + 0.1 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))).astype(np.complex64)
+    out = halvo_sdr.FmQuadratureDemod(fs, dev_hz=dev, audio_bw_hz=4_000).process(iq)
+    as_units = out * fs / (2 * np.pi)            # radians per sample / dev_hz -> units of deviation
+    t = np.arange(n) / fs
+
+    fig, ax = plt.subplots(3, 1, figsize=(8, 8.5), constrained_layout=True)
+    fig.suptitle(f"FmQuadratureDemod on FM speech: fs = 48 kHz, dev_hz = 5 kHz, "
+                 f"tuned {offset / 1e3:g} kHz off, CNR ≈ 17 dB")
+    ts, f, p = stft_db(iq, fs, 1024)
+    ax[0].pcolormesh(ts, f / 1e3, p, vmin=-70, vmax=0, shading="auto", cmap="magma")
+    ax[0].set(ylabel="frequency (kHz)", ylim=(-15, 15), title="input spectrogram (complex baseband)")
+    ax[0].grid(False)
+    ax[1].plot(t, as_units, lw=0.4, label="output × fs/(2π)")
+    ax[1].axhline(offset / dev, color="C3", ls="--", lw=0.8,
+                  label=f"tuning offset / dev_hz = {offset / dev:g}")
+    ax[1].set(xlabel="time (s)", ylabel="units of deviation")
+    ax[1].legend(loc="upper right")
+    sl = slice(int(2.4 * fs), int(2.5 * fs))
+    ax[2].plot(t[sl] * 1e3, speech[sl] + offset / dev, label="message + offset/dev_hz")
+    ax[2].plot(t[sl] * 1e3, as_units[sl], label="output × fs/(2π)")
+    ax[2].set(xlabel="time (ms)", ylabel="units of deviation", title="detail")
+    ax[2].legend(loc="upper right")
+    return fig
+
+
+def pm_quadrature_demod() -> Figure:
+    fs, kp = 8_000.0, 2.0
+    n = int(0.05 * fs)
+    t = np.arange(n) / fs
+    msg = (0.8 * np.sin(2 * np.pi * 60 * t) * np.hanning(n)).astype(np.float32)
+    iq = halvo_sdr.PmDirectPhaseMod(fs, kp_rad_per_unit=kp, rf_hz=0).process(msg)
+    out = halvo_sdr.PmQuadratureDemod(fs, k=1.0, audio_bw_hz=3_000).process(iq)
+    diff = kp * np.diff(msg, prepend=np.float32(0))
+
+    fig, ax = plt.subplots(2, 1, figsize=(8, 5.5), sharex=True, constrained_layout=True)
+    fig.suptitle("PmQuadratureDemod: k × the phase step per sample (fs = 8 kHz, k = 1)")
+    ax[0].plot(t * 1e3, kp * msg, label="phase of the input, kp·m[n] (rad)")
+    ax[0].plot(t * 1e3, np.unwrap(np.angle(iq)), ls=":", label="angle of the input samples")
+    ax[0].set(ylabel="radians")
+    ax[0].legend(loc="upper right")
+    ax[1].plot(t * 1e3, out, label="output")
+    ax[1].plot(t * 1e3, diff, ls=":", color="k", label="k·kp·(m[n] − m[n−1])")
+    ax[1].set(xlabel="time (ms)", ylabel="radians per sample")
+    ax[1].legend(loc="upper right")
+    return fig
+
+
+# --------------------------------------------------------------- modulators
+
+def am_dsb_mod() -> Figure:
+    fs = 48_000.0
+    n = int(0.004 * fs)
+    t = np.arange(n) / fs
+    msg = tone(500, fs, n, 0.9)
+    fig, ax = plt.subplots(2, 1, figsize=(8, 6), constrained_layout=True)
+    fig.suptitle("AmDsbMod: carrier_level = 0.5, modulation_index = 1, message 0.9·sin(2π·500 t)")
+    for clamp in (False, True):
+        mod = halvo_sdr.AmDsbMod(fs, rf_hz=0, carrier_level=0.5, modulation_index=1.0)
+        mod.set_clamp(clamp)
+        ax[0].plot(t * 1e3, mod.process(msg).real, label=f"set_clamp({clamp})")
+    ax[0].axhline(0, color="k", lw=0.5)
+    ax[0].set(xlabel="time (ms)", ylabel="envelope (rf_hz = 0: the real part)",
+              title="over-modulated: below zero the carrier is inverted; the clamp limits to −1..+1")
+    ax[0].legend(loc="lower left")
+    m = halvo_sdr.AmDsbMod(fs, rf_hz=6_000, carrier_level=0.5, modulation_index=0.5)
+    f, p = spectrum_db(m.process(tone(1_000, fs, int(fs), 0.8)), fs, 8192)
+    ax[1].plot(f / 1e3, p)
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)", xlim=(-12, 12), ylim=(-100, 0),
+              title="rf_hz = 6 kHz, index 0.5, 1 kHz tone of 0.8: carrier 0.5, sidebands 0.1 at ±1 kHz")
+    return fig
+
+
+def cw_keyed_mod() -> Figure:
+    fs = 48_000.0
+    key = np.concatenate([np.zeros(int(0.005 * fs)), np.ones(int(0.03 * fs)),
+                          np.zeros(int(0.025 * fs))]).astype(np.float32)
+    t = np.arange(len(key)) / fs
+    out = halvo_sdr.CwKeyedMod(fs, tone_hz=600, rise_ms=5, fall_ms=2).process(key)
+    fig, ax = plt.subplots(2, 1, figsize=(8, 6), constrained_layout=True)
+    fig.suptitle("CwKeyedMod: tone_hz = 600, rise_ms = 5, fall_ms = 2, fs = 48 kHz")
+    ax[0].plot(t * 1e3, out.real, lw=0.5, color="0.6", label="output, real part")
+    ax[0].plot(t * 1e3, np.abs(out), label="|output|")
+    ax[0].plot(t * 1e3, key, color="k", ls=":", label="keying input")
+    ax[0].axvline(10, color="C3", lw=0.6)
+    ax[0].annotate("63 % after rise_ms", (10.3, 0.55), fontsize=8, color="C3")
+    ax[0].axvline(37, color="C3", lw=0.6)
+    ax[0].annotate("37 % after fall_ms", (37.3, 0.55), fontsize=8, color="C3")
+    ax[0].set(xlabel="time (ms)", ylabel="amplitude")
+    ax[0].legend(loc="upper right")
+    # Key clicks: 20 wpm dots with the shortest time constant against 5 ms ramps.
+    dots = np.tile(np.repeat(np.array([1, 0], np.float32), int(0.06 * fs)), 30)
+    for rise in (0.1, 5.0):
+        m = halvo_sdr.CwKeyedMod(fs, tone_hz=0, rise_ms=rise, fall_ms=rise)
+        f, p = spectrum_db(m.process(dots), fs, 8192)
+        ax[1].plot(f / 1e3, p, label=f"rise_ms = fall_ms = {rise:g}")
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)", xlim=(-3, 3), ylim=(-110, 0),
+              title="spectrum of keyed dots, tone_hz = 0: slower ramps, fewer key clicks")
+    ax[1].legend(loc="upper right")
+    return fig
+
+
+def ssb_phasing_mod() -> Figure:
+    fs, f_if, rf = 48_000.0, 1_500.0, 10_000.0
+    n = int(fs)
+    fig = plt.figure(figsize=(8, 8.5), constrained_layout=True)
+    gs = fig.add_gridspec(3, 2)
+    ax0 = fig.add_subplot(gs[0, :])
+    fig.suptitle("SsbPhasingMod: fs = 48 kHz, audio_bw_hz = audio_if_hz = 1.5 kHz, rf_hz = 10 kHz")
+    for usb in (True, False):
+        m = halvo_sdr.SsbPhasingMod(fs, audio_bw_hz=f_if, audio_if_hz=f_if, rf_hz=rf, usb=usb)
+        f, p = spectrum_db(m.process(tone(1_000, fs, n))[4800:], fs, 8192)
+        ax0.plot(f / 1e3, p, label=f"usb={usb}")
+    ax0.axvline(rf / 1e3, color="k", lw=0.6, ls="--")
+    for x, s in ((10.5, "rf + if − 1 kHz"), (9.5, "rf − if + 1 kHz")):
+        ax0.annotate(s, (x, -6), xytext=(x + (1.2 if x > 10 else -4.2), -15),
+                     arrowprops={"arrowstyle": "->"}, fontsize=8)
+    ax0.set(xlabel="frequency (kHz)", ylabel="power (dB)", xlim=(5, 15), ylim=(-100, 0),
+            title="1 kHz tone of amplitude 1: wanted product at half amplitude, the other ~22 dB down")
+    ax0.legend(loc="upper right")
+    # A rising sweep of audio shows which way the band comes out.
+    k = np.arange(n)
+    sweep = np.sin(2 * np.pi * (300 * k / fs + (2_400 / 2) * (k / fs) ** 2)).astype(np.float32)
+    for col, usb in enumerate((True, False)):
+        m = halvo_sdr.SsbPhasingMod(fs, audio_bw_hz=f_if, audio_if_hz=f_if, rf_hz=rf, usb=usb)
+        ts, f, p = stft_db(m.process(sweep), fs, 2048)
+        ax = fig.add_subplot(gs[1:, col])
+        ax.pcolormesh(ts, f / 1e3, p, vmin=-80, vmax=0, shading="auto", cmap="magma")
+        place = "rf + if − f_a (reversed)" if usb else "rf − if + f_a"
+        ax.set(xlabel="time (s)", ylabel="frequency (kHz)", ylim=(6, 14),
+               title=f"usb={usb}: audio sweep 0.3 → 2.7 kHz\nleaves at {place}")
+        ax.axhline(rf / 1e3, color="w", lw=0.5, ls="--")
+        ax.grid(False)
+    return fig
+
+
+def fm_phase_accum_mod() -> Figure:
+    fs = 48_000.0
+    n = int(0.02 * fs)
+    t = np.arange(n) / fs
+    msg = tone(200, fs, n)
+    mod = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=3_000, rf_hz=2_000)
+    first = mod.process(msg[: n // 2])
+    mod.set_deviation(1_000)                     # from the next call on, no phase jump
+    out = np.concatenate([first, mod.process(msg[n // 2:])])
+    inst = phase_steps(out) * fs / (2 * np.pi)
+
+    fig, ax = plt.subplots(2, 1, figsize=(8, 6), constrained_layout=True)
+    fig.suptitle("FmPhaseAccumMod: instantaneous frequency rf_hz + deviation × x")
+    ax[0].plot(t[1:] * 1e3, inst / 1e3, label="measured from the output")
+    expected = 2_000 + np.where(np.arange(n) < n // 2, 3_000, 1_000) * msg
+    ax[0].plot(t * 1e3, expected / 1e3, ls=":", color="k", label="rf_hz + deviation × x")
+    ax[0].axvline(t[n // 2] * 1e3, color="C3", lw=0.6)
+    ax[0].annotate("set_deviation(1000)", (t[n // 2] * 1e3 + 0.2, 4.4), color="C3", fontsize=8)
+    ax[0].set(xlabel="time (ms)", ylabel="frequency (kHz)",
+              title="rf_hz = 2 kHz, 200 Hz message, deviation 3 kHz, then 1 kHz")
+    ax[0].legend(loc="lower left")
+    for dev in (500.0, 2_500.0):
+        m = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=dev, rf_hz=0)
+        f, p = spectrum_db(m.process(tone(1_000, fs, int(fs))), fs, 8192)
+        ax[1].plot(f / 1e3, p, label=f"deviation_hz = {dev:g} (β = {dev / 1000:g})")
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)", xlim=(-8, 8), ylim=(-90, 0),
+              title="spectrum for a 1 kHz tone: lines every 1 kHz, Carson bandwidth 2(Δf + f_m)")
+    ax[1].legend(loc="upper right")
+    return fig
+
+
+def pm_direct_phase_mod() -> Figure:
+    fs, kp = 8_000.0, np.pi / 2
+    # Slow symbols of +-1 through a raised-cosine edge: the phase moves between -pi/2 and +pi/2.
+    sym = np.repeat(np.array([1, -1, -1, 1, -1, 1, 1, -1], np.float32), 80)
+    edge = np.hanning(41)
+    msg = (np.convolve(sym, edge / edge.sum(), mode="same")).astype(np.float32)
+    t = np.arange(len(msg)) / fs
+    out = halvo_sdr.PmDirectPhaseMod(fs, kp_rad_per_unit=kp, rf_hz=0).process(msg)
+
+    fig = plt.figure(figsize=(8, 4.5), constrained_layout=True)
+    gs = fig.add_gridspec(1, 3)
+    ax0 = fig.add_subplot(gs[0, :2])
+    ax1 = fig.add_subplot(gs[0, 2])
+    fig.suptitle("PmDirectPhaseMod: phase = kp_rad_per_unit × x (kp = π/2, rf_hz = 0, fs = 8 kHz)")
+    ax0.plot(t * 1e3, kp * msg, label="kp × x")
+    ax0.plot(t * 1e3, np.angle(out), ls=":", color="k", label="angle of the output")
+    ax0.set(xlabel="time (ms)", ylabel="radians")
+    ax0.legend(loc="lower left")
+    ax1.plot(out.real, out.imag, lw=0.6)
+    ax1.set(xlabel="I", ylabel="Q", aspect="equal", xlim=(-1.2, 1.2), ylim=(-1.2, 1.2),
+            title="output samples\n(on the unit circle)")
+    return fig
+
+
+FIGURES: dict[str, Callable[[], Figure]] = {f.__name__: f for f in (
+    am_envelope_demod, cw_envelope_demod, ssb_product_demod, fm_quadrature_demod,
+    pm_quadrature_demod, am_dsb_mod, cw_keyed_mod, ssb_phasing_mod, fm_phase_accum_mod,
+    pm_direct_phase_mod)}
+
+# Pictures that the examples draw themselves: (script, arguments, the PNG it writes).
+EXAMPLE_FIGURES: dict[str, tuple[str, list[str], str]] = {
+    "example_round_trip_fm": ("round_trip.py", ["--mode", "fm"], "round_trip_fm.png"),
+    "example_receiver_ssb": ("receiver.py", ["--channel", "ssb"], "receiver_ssb.png"),
+}
+
+
+def run_example(script: str, argv: list[str], produced: str, path: Path) -> None:
+    with tempfile.TemporaryDirectory() as tmp:
+        main = runpy.run_path(str(ROOT / "examples" / script))["main"]
+        with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
+            main([*argv, "--out", tmp])
+        shutil.copyfile(Path(tmp) / produced, path)
+
+
+def main(argv: list[str] | None = None) -> int:
+    ap = argparse.ArgumentParser(description="Draw the figures of the class pages.")
+    ap.add_argument("--out", type=Path, default=Path(__file__).resolve().parent / "figures",
+                    help="folder for the PNG files (default docs/figures)")
+    ap.add_argument("--only", nargs="+", choices=sorted([*FIGURES, *EXAMPLE_FIGURES]),
+                    help="draw only these")
+    args = ap.parse_args(argv)
+    args.out.mkdir(parents=True, exist_ok=True)
+    for name in args.only or [*FIGURES, *EXAMPLE_FIGURES]:
+        path = args.out / f"{name}.png"
+        if name in EXAMPLE_FIGURES:
+            run_example(*EXAMPLE_FIGURES[name], path)
+        else:
+            fig = FIGURES[name]()
+            # No software version in the file, so regenerating does not churn it.
+            fig.savefig(path, metadata={"Software": None})
+            plt.close(fig)
+        print(f"wrote {path}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

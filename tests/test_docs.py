@@ -1,0 +1,75 @@
+"""The documentation: a section for every class naming its actual parameters
+and setters, links and pictures that exist, figures that the figure script
+makes, and the README's first example running as printed."""
+import inspect
+import re
+
+import pytest
+
+import halvo_sdr
+from tooling import DOCS, ROOT, require, run_python
+
+PAGES = sorted(DOCS.glob("*.md"))
+CLASS_PAGES = {"demodulators.md", "modulators.md"}
+
+
+def section(cls_name):
+    """The text of the class's `## Name` section on its page."""
+    for page in CLASS_PAGES:
+        text = (DOCS / page).read_text()
+        m = re.search(rf"^## {cls_name}\n(.*?)(?=^## |\Z)", text, re.M | re.S)
+        if m:
+            return m.group(1)
+    raise AssertionError(f"no section '## {cls_name}' in {sorted(CLASS_PAGES)}")
+
+
+@pytest.mark.parametrize("cls_name", halvo_sdr.__all__)
+def test_class_section_matches_the_module(cls_name):
+    cls = getattr(halvo_sdr, cls_name)
+    text = section(cls_name)
+    signature = f"{cls_name}{inspect.signature(cls)}"
+    assert f"`{signature}`" in text, f"the section should show `{signature}`"
+    for param in inspect.signature(cls).parameters:
+        assert re.search(rf"^\| `{param}` \|", text, re.M), f"no table row for {param}"
+    setters = [m for m in dir(cls) if m.startswith("set_")]
+    for name in setters:
+        (arg,) = [p for p in inspect.signature(getattr(cls, name)).parameters if p != "self"]
+        assert f"`{name}({arg})`" in text, f"{name}({arg}) is not described"
+    assert "**State:**" in text and "**Degenerate values:**" in text
+    assert re.search(r"!\[[^\]]*\]\(figures/\w+\.png\)", text), "no figure"
+
+
+def test_links_and_pictures_exist():
+    for page in [*PAGES, ROOT / "README.md"]:
+        for target in re.findall(r"\]\(([^)#\s]+)(?:#[^)]*)?\)", page.read_text()):
+            if "://" in target:
+                continue
+            assert (page.parent / target).exists(), f"{page.name}: {target}"
+
+
+def test_every_figure_is_made_by_the_script_and_shown():
+    require("matplotlib")
+    import runpy
+    script = runpy.run_path(str(DOCS / "make_figures.py"))
+    made = set(script["FIGURES"]) | set(script["EXAMPLE_FIGURES"])
+    shown = {m for page in PAGES for m in re.findall(r"\(figures/(\w+)\.png\)", page.read_text())}
+    committed = {p.stem for p in (DOCS / "figures").glob("*.png")}
+    assert shown == made == committed
+
+
+def test_figure_script_draws_every_figure(tmp_path):
+    require("matplotlib")
+    out = run_python([DOCS / "make_figures.py", "--out", tmp_path / "figs"], tmp_path).stdout
+    drawn = sorted((tmp_path / "figs").glob("*.png"))
+    assert {p.stem for p in drawn} == {p.stem for p in (DOCS / "figures").glob("*.png")}, out
+    for p in drawn:
+        data = p.read_bytes()
+        assert data[:8] == b"\x89PNG\r\n\x1a\n" and len(data) > 20_000, p.name
+
+
+def test_readme_first_example_runs(tmp_path):
+    require("matplotlib")
+    readme = (ROOT / "README.md").read_text()
+    code = re.search(r"## First example.*?```python\n(.*?)```", readme, re.S).group(1)
+    (tmp_path / "first.py").write_text(code + "\nassert audio.dtype == np.float32 and len(audio) == len(message)\n")
+    run_python(["first.py"], tmp_path)

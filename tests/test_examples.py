@@ -1,0 +1,204 @@
+"""The examples, run once each as a user runs them (a fresh folder, default
+arguments, their own input), and their shared helpers on known signals."""
+import re
+import sys
+import wave
+
+import numpy as np
+import pytest
+
+import halvo_sdr
+from tooling import EXAMPLES, ROOT, have, run_python
+
+sys.path.insert(0, str(EXAMPLES))
+import sdrio  # noqa: E402
+
+PLOTS = have("matplotlib")
+
+
+def wav_info(path):
+    with wave.open(str(path)) as w:
+        return w.getnchannels(), w.getframerate(), w.getnframes()
+
+
+def assert_plot(path):
+    """With matplotlib the example drew its PNG; without it, it drew none."""
+    if PLOTS:
+        assert path.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    else:
+        assert not path.exists()
+
+
+def test_quickstart(tmp_path):
+    out = run_python([EXAMPLES / "quickstart.py"], tmp_path).stdout
+    assert "identical to one call: True" in out, out
+    corr = float(re.search(r"correlation with the message: ([\d.]+)", out).group(1))
+    assert corr > 0.99, out
+    assert_plot(tmp_path / "out/quickstart.png")
+
+
+def speech_band_match(sent, got, fs, max_lag=200):
+    """Delay, level and correlation of `got` against `sent` in 200 Hz .. 3 kHz."""
+    ref = sdrio.band_limit(sent, fs, 200, 3000)
+    rec = sdrio.band_limit(got, fs, 200, 3000)
+    lag, gain, corr = sdrio.best_match(ref, rec, max_lag)
+    return lag, 1 / gain, corr
+
+
+def spectrum_shape_match(sent, got, fs):
+    """Correlation of the two audio spectra in dB over 300 Hz .. 3 kHz: alike
+    when the sound is alike, even if each frequency's phase was turned."""
+    f, a = sdrio.spectrum_db(sent, fs, 1024)
+    _, b = sdrio.spectrum_db(got, fs, 1024)
+    band = (f >= 300) & (f <= 3000)
+    return float(np.corrcoef(a[band], b[band])[0, 1])
+
+
+@pytest.mark.parametrize("mode", ["fm", "am", "pm", "ssb"])
+def test_round_trip(tmp_path, mode):
+    # Each mode's modulator settings and output scale must bring the bundled
+    # speech back at about its own level through 20 dB of noise.
+    run_python([EXAMPLES / "round_trip.py", "--mode", mode], tmp_path)
+    sent, fs = sdrio.read_wav(sdrio.SPEECH)
+    got, got_fs = sdrio.read_wav(tmp_path / f"out/round_trip_{mode}.wav")
+    assert (got_fs, len(got)) == (fs, len(sent))
+    if mode == "ssb":
+        # The right sideband the right way round: a reversed band (the usb
+        # flag or the carrier placement wrong) does not match the spectrum.
+        assert spectrum_shape_match(sent, got, fs) > 0.9
+        level = np.sqrt(np.mean(sdrio.band_limit(got, fs, 300, 3000) ** 2)
+                        / np.mean(sdrio.band_limit(sent, fs, 300, 3000) ** 2))
+    else:
+        lag, level, corr = speech_band_match(sent, got, fs)
+        assert lag < 20 and corr > {"fm": 0.93, "am": 0.85, "pm": 0.88}[mode]
+    assert 0.7 < level < 1.4
+    assert_plot(tmp_path / f"out/round_trip_{mode}.png")
+
+
+def test_round_trip_without_matplotlib(tmp_path):
+    # A None entry in sys.modules makes `import matplotlib` raise ImportError.
+    run_python(["-c", "import sys, runpy; sys.modules['matplotlib'] = None; "
+                f"sys.path.insert(0, {str(EXAMPLES)!r}); sys.argv = ['round_trip.py']; "
+                f"runpy.run_path({str(EXAMPLES / 'round_trip.py')!r}, run_name='__main__')"], tmp_path)
+    assert wav_info(tmp_path / "out/round_trip_fm.wav")[2] > 0
+    assert not (tmp_path / "out/round_trip_fm.png").exists()
+
+
+def test_stream_file_is_independent_of_the_block_size(tmp_path):
+    first = run_python([EXAMPLES / "stream_file.py", "--out", "a"], tmp_path)
+    assert "demodulating [" in first.stderr and "100%" in first.stderr   # the progress bar
+    assert wav_info(tmp_path / "a/demo_nbfm_iq.wav") == (2, 48_000, 30 * 48_000)
+    assert wav_info(tmp_path / "a/stream_fm.wav") == (1, 48_000, 30 * 48_000)
+    run_python([EXAMPLES / "stream_file.py", tmp_path / "a/demo_nbfm_iq.wav", "--block", "1000",
+                "--out", "b"], tmp_path)
+    assert (tmp_path / "a/stream_fm.wav").read_bytes() == (tmp_path / "b/stream_fm.wav").read_bytes()
+    audio, _ = sdrio.read_wav(tmp_path / "a/stream_fm.wav")
+    assert 0.05 < np.sqrt(np.mean(audio ** 2)) and np.max(np.abs(audio)) < 1
+
+
+@pytest.fixture(scope="module")
+def receiver():
+    """The receiver example's namespace (its classes and functions)."""
+    import runpy
+    return runpy.run_path(str(EXAMPLES / "receiver.py"))
+
+
+@pytest.mark.parametrize("channel", ["fm", "am", "ssb", "cw"])
+def test_receiver(tmp_path, channel, receiver):
+    run_python([EXAMPLES / "receiver.py", "--channel", channel, "--seconds", "2.5"], tmp_path)
+    got, fs = sdrio.read_wav(tmp_path / f"out/receiver_{channel}.wav")
+    assert (fs, len(got)) == (48_000, 120_000)       # 2.5 s at 192 kHz, 1 sample in 4 kept
+    assert_plot(tmp_path / f"out/receiver_{channel}.png")
+    if channel == "cw":
+        # A 700 Hz sidetone, keyed where the Morse call is keyed.
+        f, p = sdrio.spectrum_db(got, fs, 4096)
+        assert abs(f[np.argmax(p)] - 700) < 20
+        keying = np.resize(receiver["morse_keying"]("CQ DE HALVO", 192_000.0), 480_000)[::4]
+        level = np.convolve(np.abs(got), np.ones(48) / 48, mode="same")
+        _, _, corr = sdrio.best_match(keying, level, max_lag=1_000)
+        assert corr > 0.9
+        return
+    speech, speech_fs = sdrio.read_wav(sdrio.SPEECH)
+    sent = sdrio.interpolate(speech, int(192_000 // speech_fs))[::4][:len(got)]
+    if channel == "ssb":
+        assert spectrum_shape_match(sent, got, fs) > 0.9
+    else:
+        # The channel filter alone delays the audio by 383 samples.
+        lag, level, corr = speech_band_match(sent, got, fs, max_lag=1_000)
+        assert 383 < lag < 500 and corr > 0.9 and 0.7 < level < 1.4
+
+
+class TestHelpers:
+    def test_iq_formats_read_back_the_same_samples(self, tmp_path):
+        rng = np.random.default_rng(5)
+        x = (0.7 * (rng.uniform(-1, 1, 3001) + 1j * rng.uniform(-1, 1, 3001))).astype(np.complex64)
+        pairs = x.view(np.float32)
+        (tmp_path / "x.cf32").write_bytes(pairs.astype("<f4").tobytes())
+        (tmp_path / "x.cs16").write_bytes(np.round(pairs * 32768).astype("<i2").tobytes())
+        (tmp_path / "x.cs8").write_bytes(np.round(pairs * 128).astype(np.int8).tobytes())
+        (tmp_path / "x.cu8").write_bytes(np.round(pairs * 127.5 + 127.5).astype(np.uint8).tobytes())
+        with sdrio.WavWriter(tmp_path / "x.wav", 8_000, channels=2) as w:
+            w.write(x[:1000])
+            w.write(x[1000:])
+        # Largest error of a sample's magnitude: half a step per component
+        # (written with 32767 per unit and read with 32768 for the WAV file).
+        for name, tol in [("x.cf32", 0), ("x.cs16", 0.75 / 32768), ("x.wav", 2 / 32768),
+                          ("x.cs8", 0.75 / 128), ("x.cu8", 0.75 / 127.5)]:
+            with sdrio.IqRecording(tmp_path / name, sample_rate=None if name.endswith("wav") else 8_000) as r:
+                assert r.num_samples == len(x) and r.sample_rate == 8_000
+                blocks = list(r.blocks(1024))
+            assert [len(b) for b in blocks] == [1024, 1024, 953], name
+            got = np.concatenate(blocks)
+            assert got.dtype == np.complex64 and got.flags.c_contiguous
+            assert np.max(np.abs(got - x)) <= tol, name
+            halvo_sdr.AmEnvelopeDemod(8_000, 3_000).process(blocks[-1])  # usable as it is
+
+    def test_wav_audio_round_trip_and_clipping(self, tmp_path):
+        x = np.array([0.0, 0.5, -0.5, 0.999, -1.0, 1.7, -3.0], np.float32)
+        sdrio.write_wav(tmp_path / "a.wav", x, 16_000)
+        got, fs = sdrio.read_wav(tmp_path / "a.wav")
+        assert fs == 16_000 and got.dtype == np.float32
+        np.testing.assert_allclose(got, np.clip(x, -1, 1), atol=2 / 32768)
+
+    def test_interpolate_keeps_a_tone_and_adds_no_images(self):
+        fs, factor = 16_000, 3
+        x = np.sin(2 * np.pi * 1_000 * np.arange(16_000) / fs).astype(np.float32)
+        y = sdrio.interpolate(x, factor)
+        assert len(y) == factor * len(x)
+        f, p = sdrio.spectrum_db(y[2000:], fs * factor, 4096)
+        assert abs(f[np.argmax(p)] - 1_000) < 15
+        assert p.max() - p[np.abs(f - (fs - 1_000)) < 50].max() > 60   # the first image
+
+    def test_progress_bar_draws_each_percentage_once(self):
+        import io
+        s = io.StringIO()
+        bar = sdrio.Progress(10.0, "x", stream=s)
+        for i in range(1001):
+            bar.update(i / 100)
+        bar.close()
+        lines = s.getvalue().split("\r")[1:]
+        assert len(lines) == 101 and lines[-1].startswith("x [" + "#" * 30 + "] 100%")
+
+
+class TestChannelSelector:
+    def test_selects_the_channel(self, receiver):
+        fs, n = 192_000.0, 96_000
+        k = np.arange(n)
+        inside = np.exp(2j * np.pi * (20_300 / fs) * k)       # 300 Hz above the channel centre
+        outside = np.exp(2j * np.pi * (30_000 / fs) * k)      # 10 kHz away
+        sel = receiver["ChannelSelector"](fs, 20_000, 4_000, 4)
+        y = sel.process((inside + outside).astype(np.complex64))
+        assert len(y) == n // 4
+        f, p = sdrio.spectrum_db(y[200:], fs / 4, 4096)
+        assert abs(f[np.argmax(p)] - 300) < 15
+        assert p.max() - p[np.abs(f - 10_000) < 50].max() > 60
+
+    def test_block_sizes_do_not_change_the_output(self, receiver):
+        rng = np.random.default_rng(9)
+        x = (rng.standard_normal(10_007) + 1j * rng.standard_normal(10_007)).astype(np.complex64)
+        whole = receiver["ChannelSelector"](48_000, 5_000, 3_000, 3).process(x)
+        sel = receiver["ChannelSelector"](48_000, 5_000, 3_000, 3)
+        cuts = [0, 1, 2, 130, 131, 4_000, 10_007]
+        parts = np.concatenate([sel.process(x[a:b]) for a, b in zip(cuts[:-1], cuts[1:])])
+        assert len(parts) == len(whole)
+        np.testing.assert_allclose(parts, whole, rtol=0, atol=1e-5)

@@ -17,7 +17,6 @@ reference per call would move it by the number of calls).
 import argparse
 import gc
 import os
-import resource
 import sys
 import time
 
@@ -42,6 +41,14 @@ CLASSES = {
 def rss_bytes():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def peak_rss_bytes():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    return 0
 
 
 class Boom(Exception):
@@ -160,7 +167,7 @@ def main():
         timings[kind] = time.perf_counter() - s
     gc.collect()
     rc1, rss1 = refcounts(), rss_bytes()
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    peak = peak_rss_bytes()
 
     mib = 1 / 2**20
     print(f"successful process calls: {calls:,} ({a.block} samples each) in {t1 - t0:.2f} s")

@@ -29,7 +29,6 @@ runs it with the right runtime preloaded.
 """
 import ctypes
 import gc
-import math
 import os
 import struct
 import sys

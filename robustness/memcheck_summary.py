@@ -30,7 +30,6 @@ def main(path):
     with open(path, errors="replace") as f:
         lines = f.readlines()
     kinds, bad, module_leaks, lost_total = Counter(), [], [], 0
-    summary = [b for b in blocks(lines) if b and b[0].startswith(("ERROR SUMMARY", "LEAK SUMMARY"))]
     for b in blocks(lines):
         head = b[0]
         ours = any("halvo" in line for line in b)  # halvo:: frames, or halvo_sdr.abi3.so when stripped

@@ -94,7 +94,7 @@ def main():
     objs = [getattr(halvo_sdr, n)(*CLASSES[n]) for n in names]
     xs = [np.linspace(-1, 1, a.block).astype(np.complex64 if n.endswith("Demod") else np.float32) for n in names]
     cw, am = objs[0], objs[5]
-    iq, audio = xs[0], xs[5]
+    iq = xs[0]
     bad_arrays = [list(iq[:4]), iq.astype(np.complex128), np.zeros((2, 8), np.complex64), iq[::2],
                   iq.astype(">c8"), np.zeros(4, np.float32), None,
                   np.frombuffer(np.zeros(8 * 8 + 1, np.uint8).data, np.complex64, 8, 1)]

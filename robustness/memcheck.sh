@@ -2,7 +2,7 @@
 # Valgrind memcheck of the whole Python suite against a plain
 # (uninstrumented) build of the module with debug information.
 #
-#   bash robustness/memcheck.sh                         # the whole suite (~10 min here)
+#   bash robustness/memcheck.sh                         # the whole suite (8-16 min here)
 #   bash robustness/memcheck.sh tests/test_surface.py -k parse
 #
 # The module is built with HALVO_BASELINE_ISA=ON: valgrind 3.19 stops at some

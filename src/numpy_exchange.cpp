@@ -398,7 +398,14 @@ PyObject* make_output(const SampleBuffer& b, int typenum) {
         PyErr_WriteUnraisable(nullptr);
         throw Panic("failed to create the output array");
     }
-    api_fn<npy::SetBaseObjectFn>(npy::kSlotSetBaseObject)(arr, holder.release());
+    // The holder reference passes to the array whatever happens. Should the
+    // call ever fail, the holder (and with it the buffer) is already gone
+    // and the array must not reach the caller.
+    if (api_fn<npy::SetBaseObjectFn>(npy::kSlotSetBaseObject)(arr, holder.release()) < 0) {
+        Py_DECREF(arr);
+        PyErr_WriteUnraisable(nullptr);
+        throw Panic("failed to set the output array's base object");
+    }
     return arr;
 }
 

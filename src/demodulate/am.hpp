@@ -47,8 +47,7 @@ struct AmEnvelopeDemod {
         const float wi = w_in;
         const float wq = w_quad;
         // Operations in this order are part of the result; do not regroup.
-        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
-            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
+        for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
             const cf32* x = in + i0;
             float* o = out + i0;
             if (!abs_approx) {
@@ -68,7 +67,7 @@ struct AmEnvelopeDemod {
                 }
                 for (std::size_t j = 0; j < m; ++j) o[j] = dcb.step(lp.step(o[j]));
             }
-        }
+        });
         lowpass = lp;
         dc = dcb;
     }

@@ -101,6 +101,13 @@ HALVO_INLINE float pick_ge(float x, float y, float a, float b) {
 // reads them back.
 inline constexpr std::size_t kChunk = 512;
 
+// body(first, count) for consecutive pieces of [0, n), kChunk samples each
+// (the last one shorter), in order.
+template <class Body>
+HALVO_INLINE void for_each_chunk(std::size_t n, Body&& body) {
+    for (std::size_t i0 = 0; i0 < n; i0 += kChunk) body(i0, (n - i0 < kChunk) ? n - i0 : kChunk);
+}
+
 // out[i] = rec(stage(i)) for i in [begin, end), in order. stage(i) depends on
 // the input only; rec is a recurrence. The stage of the next 8 samples is
 // computed (as one vector, through the output buffer) while the recurrence

@@ -44,8 +44,7 @@ struct FmPhaseAccumMod {
         PhasorOscillator msg = message;
         PhasorOscillator car = carrier;
         // Operations in this order are part of the result; do not regroup.
-        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
-            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
+        for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
             const float* x = in + i0;
             cf32* o = out + i0;
             for (std::size_t j = 0; j < m; ++j) {
@@ -59,7 +58,7 @@ struct FmPhaseAccumMod {
                 const float gi = g * msg.im;
                 o[j] = {gr * car.re - gi * car.im, gi * car.re + gr * car.im};
             }
-        }
+        });
         message = msg;
         carrier = car;
     }

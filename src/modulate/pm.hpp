@@ -39,8 +39,7 @@ struct PmDirectPhaseMod {
         const float g = gain;
         PhasorOscillator car = carrier;
         // Operations in this order are part of the result; do not regroup.
-        for (std::size_t i0 = 0; i0 < n; i0 += kChunk) {
-            const std::size_t m = (n - i0 < kChunk) ? n - i0 : kChunk;
+        for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
             const float* x = in + i0;
             cf32* o = out + i0;
             for (std::size_t j = 0; j < m; ++j) {
@@ -53,7 +52,7 @@ struct PmDirectPhaseMod {
                 const float sg = o[j].im;
                 o[j] = {cg * car.re - sg * car.im, sg * car.re + cg * car.im};
             }
-        }
+        });
         carrier = car;
     }
 };

@@ -40,6 +40,7 @@ HALVO_INLINE float abs32(float x) { return __builtin_fabsf(x); }
 typedef float f32x4 __attribute__((vector_size(16)));
 
 HALVO_INLINE f32x4 lanes2(float a, float b) { return f32x4{a, b, 0.0f, 0.0f}; }
+HALVO_INLINE f32x4 lanes1(float a) { return f32x4{a, 0.0f, 0.0f, 0.0f}; }
 
 // a*b + c rounded once, in lanes 0 and 1.
 HALVO_INLINE f32x4 fma32x2(f32x4 a, f32x4 b, f32x4 c) {
@@ -127,6 +128,79 @@ HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, 
         for (std::size_t j = 0; j < 8; ++j) out[b + j] = rec(out[b + j]);
     }
     for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i] = rec(stage(i));
+}
+
+// Samples per group in run_staged.
+inline constexpr std::size_t kGroup = 8;
+
+// A block in three stages, for loops whose recurrence sits between two
+// stateless stages: pre(j, c) prepares samples [j, j + c) from the input
+// alone, rec(j, c) runs the recurrence over them in order, post(j, c)
+// finishes them from what rec left. Within each chunk (j counts from the
+// chunk's start, so per-chunk buffers of kChunk entries serve) the samples go
+// in groups of kGroup: the code for the next group's pre and the previous
+// group's post sits around the current group's recurrence, so the core
+// overlaps the stateless work with the recurrence's dependency chain. Every
+// sample still goes through pre, rec and post in that order.
+template <class Pre, class Rec, class Post>
+HALVO_INLINE void run_staged(std::size_t n, Pre&& pre, Rec&& rec, Post&& post) {
+    for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
+        const std::size_t groups = m / kGroup;
+        if (groups > 0) pre(i0, std::size_t{0}, kGroup);
+        for (std::size_t g = 0; g < groups; ++g) {
+            const std::size_t j = g * kGroup;
+            if (g + 1 < groups) pre(i0, j + kGroup, kGroup);
+            rec(i0, j, kGroup);
+            if (g > 0) post(i0, j - kGroup, kGroup);
+        }
+        if (groups > 0) post(i0, (groups - 1) * kGroup, kGroup);
+        const std::size_t j = groups * kGroup;
+        if (j < m) {
+            pre(i0, j, m - j);
+            rec(i0, j, m - j);
+            post(i0, j, m - j);
+        }
+    });
+}
+
+// Eight float32 lanes; on a level without 256-bit registers the compiler
+// splits each operation into two halves, lane for lane the same. The helpers
+// below are always inlined, so no 256-bit value crosses a call: the ABI note
+// GCC gives for them on such levels does not apply (the build silences it).
+typedef float f32x8 __attribute__((vector_size(32)));
+
+HALVO_INLINE f32x8 load8(const float* p) {
+    f32x8 v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+HALVO_INLINE void store8(float* p, f32x8 v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// x limited to [lo, hi] in every lane: x < lo gives lo, x > hi gives hi, a
+// NaN x stays NaN (the order of max and min operands makes it so).
+HALVO_INLINE f32x8 clamp8(f32x8 x, float lo, float hi) {
+#if defined(__AVX__)
+    const __m256 low = _mm256_max_ps(_mm256_set1_ps(lo), reinterpret_cast<__m256>(x));  // lo > x ? lo : x
+    return reinterpret_cast<f32x8>(_mm256_min_ps(_mm256_set1_ps(hi), low));             // hi < . ? hi : .
+#else
+    f32x8 r;
+    for (int i = 0; i < 8; ++i) r[i] = at_most(at_least(x[i], lo), hi);
+    return r;
+#endif
+}
+
+// Four complex samples (re, im interleaved) times four real amplitudes, as
+// the complex product (a + 0j) * (re + j im) with every term rounded:
+// (a*re - 0*im, 0*re + a*im). amps holds the four amplitudes in lanes 0-3.
+HALVO_INLINE f32x8 scale_complex4(f32x8 amps, f32x8 z) {
+    const f32x8 a = __builtin_shufflevector(amps, amps, 0, 0, 1, 1, 2, 2, 3, 3);
+    const f32x8 swapped = __builtin_shufflevector(z, z, 1, 0, 3, 2, 5, 4, 7, 6);  // (im, re) pairs
+    const f32x8 prod = a * z;                       // a*re, a*im
+    const f32x8 cross = f32x8{} * swapped;          // 0*im, 0*re
+    const f32x8 diff = prod - cross;                // real parts: a*re - 0*im
+    const f32x8 sum = cross + prod;                 // imaginary parts: 0*re + a*im
+    return __builtin_shufflevector(diff, sum, 0, 9, 2, 11, 4, 13, 6, 15);
 }
 
 // float32 constants, pinned to their bit patterns.

@@ -43,55 +43,78 @@ struct CwKeyedMod {
 
     void set_gain(double g) { gain = static_cast<float>(g); }
 
+    // Operations in this order are part of the result; do not regroup.
+    // Only the envelope and the tone are recurrences. The limited keying
+    // value and its two feed-forward products (1 - a)*k are computed ahead
+    // from the input, and the output products after the recurrence, as
+    // vectors; the recurrence keeps just the tone rotation and the envelope
+    // step. The tone phasors wait in the output buffer for the last stage.
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
         if (n == 0) return;
-        Keyer k{tone, f32x4{envelope, 0.0f, 0.0f, 0.0f}, rise, fall, 1.0f - rise, 1.0f - fall, gain};
-        std::size_t i = 0;
-        // Four samples per iteration, each with the whole step in sample
-        // order; the envelope and the tone are recurrences, so nothing is
-        // reordered between samples.
-        for (; i + 4 <= n; i += 4) {
-            out[i] = k.step(in[i]);
-            out[i + 1] = k.step(in[i + 1]);
-            out[i + 2] = k.step(in[i + 2]);
-            out[i + 3] = k.step(in[i + 3]);
-        }
-        for (; i < n; ++i) out[i] = k.step(in[i]);
-        tone = k.osc;
-        envelope = k.e[0];
+        const float a_rise = rise, a_fall = fall;
+        const float b_rise = 1.0f - rise, b_fall = 1.0f - fall;  // rounded once per call
+        const float g = gain;
+        PhasorOscillator osc = tone;
+        f32x4 e = lanes1(envelope);
+        alignas(32) float keyed[kChunk];  // k, the input limited to [0, 1]
+        alignas(32) float up[kChunk];     // (1 - a_rise)*k
+        alignas(32) float down[kChunk];   // (1 - a_fall)*k
+        alignas(32) float env[kChunk];    // the envelope after each sample
+        run_staged(
+            n,
+            [&](std::size_t i0, std::size_t j, std::size_t c) {
+                if (c == kGroup) {
+                    const f32x8 k = clamp8(load8(in + i0 + j), 0.0f, 1.0f);  // NaN passes
+                    store8(keyed + j, k);
+                    store8(up + j, f32x8{b_rise, b_rise, b_rise, b_rise, b_rise, b_rise, b_rise, b_rise} * k);
+                    store8(down + j, f32x8{b_fall, b_fall, b_fall, b_fall, b_fall, b_fall, b_fall, b_fall} * k);
+                    return;
+                }
+                for (std::size_t t = j; t < j + c; ++t) {
+                    const float k = at_most(at_least(in[i0 + t], 0.0f), 1.0f);  // NaN passes both
+                    keyed[t] = k;
+                    up[t] = b_rise * k;
+                    down[t] = b_fall * k;
+                }
+            },
+            [&](std::size_t i0, std::size_t j, std::size_t c) {
+#pragma GCC unroll 8
+                for (std::size_t t = j; t < j + c; ++t) {
+                    osc.advance();
+                    out[i0 + t] = {osc.re, osc.im};
+                    // Both candidates are computed and one kept, so the pole
+                    // choice is a blend, not a jump. k >= e is false when k or
+                    // e is NaN: fall.
+                    // e sits in lane 0 of a vector (lanes 1-3 stay 0) so it
+                    // never leaves a vector register between samples.
+                    const f32x4 e_up = lanes1(up[t]) + a_rise * e;
+                    const f32x4 e_down = lanes1(down[t]) + a_fall * e;
+                    e = (lanes1(keyed[t]) >= e) ? e_up : e_down;
+                    env[t] = e[0];
+                }
+            },
+            [&](std::size_t i0, std::size_t j, std::size_t c) {
+                if (c == kGroup) {
+                    float* o = &out[i0 + j].re;
+                    const f32x8 amp = f32x8{g, g, g, g, g, g, g, g} * load8(env + j);
+                    store8(o, scale_complex4(amp, load8(o)));
+                    const f32x8 rest = __builtin_shufflevector(amp, amp, 4, 5, 6, 7, 4, 5, 6, 7);
+                    store8(o + 8, scale_complex4(rest, load8(o + 8)));
+                    return;
+                }
+                for (std::size_t t = j; t < j + c; ++t) {
+                    // The complex product (amp + 0j) * phasor, every term
+                    // rounded: not amp*re, amp*im for zeros, infinities, NaN.
+                    const float amp = g * env[t];
+                    const cf32 p = out[i0 + t];
+                    const float zero = 0.0f;
+                    out[i0 + t] = {amp * p.re - zero * p.im, zero * p.re + amp * p.im};
+                }
+            });
+        tone = osc;
+        envelope = e[0];
     }
-
-private:
-    // The loop's working copy of the state, kept in registers.
-    struct Keyer {
-        PhasorOscillator osc;  // tone
-        f32x4 e;               // envelope in lane 0 (lanes 1-3 stay 0), so that it
-                               // never leaves a vector register between samples
-        float a_rise;          // rise pole
-        float a_fall;          // fall pole
-        float b_rise;          // 1 - a_rise, rounded once per call
-        float b_fall;          // 1 - a_fall
-        float g;               // gain for this call
-
-        // Operations in this order are part of the result; do not regroup.
-        HALVO_INLINE cf32 step(float x) {
-            const f32x4 k = f32x4{at_most(at_least(x, 0.0f), 1.0f), 0.0f, 0.0f, 0.0f};  // NaN passes both
-            osc.advance();
-            // Both candidate envelopes are computed and one is kept, so the
-            // pole choice is a blend rather than a jump; the kept one is
-            // exactly b*k + a*e for the pole chosen. k >= e is false when k
-            // or e is NaN: fall.
-            const f32x4 e_up = b_rise * k + a_rise * e;
-            const f32x4 e_down = b_fall * k + a_fall * e;
-            e = (k >= e) ? e_up : e_down;
-            const float amp = g * e[0];
-            // Complex product (amp + 0j) * phasor, every term rounded: not
-            // the same as amp*re, amp*im for zeros, infinities and NaN.
-            const float zero = 0.0f;
-            return {amp * osc.re - zero * osc.im, zero * osc.re + amp * osc.im};
-        }
-    };
 };
 
 }  // namespace halvo

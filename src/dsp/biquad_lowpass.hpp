@@ -52,16 +52,14 @@ struct BiquadLowpass {
         return y;
     }
 
-    // The same step for two sections side by side, one in each of lanes 0
-    // and 1 (coefficients shared, states separate): the same operations on
+    // The same step for four sections side by side, one in each lane of a
+    // vector (coefficients shared, states separate): the same operations on
     // each lane as step_with.
-    HALVO_INLINE static f32x4 step_x2(const BiquadLowpass& c, f32x4& s1, f32x4& s2, f32x4 x) {
-        const f32x4 b0 = lanes2(c.b0, c.b0), b1 = lanes2(c.b1, c.b1), b2 = lanes2(c.b2, c.b2);
-        const f32x4 a1 = lanes2(c.a1, c.a1), a2 = lanes2(c.a2, c.a2);
-        const f32x4 y = fma32x2(b0, x, s1);  // fused
-        const f32x4 t = fma32x2(b1, x, s2);  // fused, with the old s2
-        s1 = t - a1 * y;
-        s2 = b2 * x - a2 * y;
+    HALVO_INLINE static f32x4 step_x4(const BiquadLowpass& c, f32x4& s1, f32x4& s2, f32x4 x) {
+        const f32x4 y = fma32x4(splat4(c.b0), x, s1);  // fused
+        const f32x4 t = fma32x4(splat4(c.b1), x, s2);  // fused, with the old s2
+        s1 = t - splat4(c.a1) * y;
+        s2 = splat4(c.b2) * x - splat4(c.a2) * y;
         return y;
     }
 };

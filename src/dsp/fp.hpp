@@ -15,6 +15,9 @@
 #endif
 
 #define HALVO_INLINE [[gnu::always_inline]] inline
+// The same for a lambda, written after its parameter list: the stages handed
+// to run_staged must melt into one loop, state in registers.
+#define HALVO_STAGE __attribute__((always_inline))
 
 namespace halvo {
 
@@ -51,6 +54,18 @@ HALVO_INLINE f32x4 fma32x2(f32x4 a, f32x4 b, f32x4 c) {
     return lanes2(fma32(a[0], b[0], c[0]), fma32(a[1], b[1], c[1]));
 #endif
 }
+
+// a*b + c rounded once, in all four lanes.
+HALVO_INLINE f32x4 fma32x4(f32x4 a, f32x4 b, f32x4 c) {
+#if defined(__FMA__)
+    return reinterpret_cast<f32x4>(_mm_fmadd_ps(reinterpret_cast<__m128>(a), reinterpret_cast<__m128>(b),
+                                                reinterpret_cast<__m128>(c)));
+#else
+    return f32x4{fma32(a[0], b[0], c[0]), fma32(a[1], b[1], c[1]), fma32(a[2], b[2], c[2]), fma32(a[3], b[3], c[3])};
+#endif
+}
+
+HALVO_INLINE f32x4 splat4(float x) { return f32x4{x, x, x, x}; }
 
 HALVO_INLINE f32x4 sqrt32x4(f32x4 x) {
 #if defined(__SSE2__)
@@ -130,37 +145,57 @@ HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, 
     for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i] = rec(stage(i));
 }
 
-// Samples per group in run_staged.
+// Unrolls a recurrence loop over one group where that pays: with hardware
+// FMA the loop body is a few instructions; without it, each fused multiply-
+// add is a library call and unrolling only spills more.
+#if defined(__FMA__)
+#define HALVO_UNROLL_GROUP _Pragma("GCC unroll 8")
+#else
+#define HALVO_UNROLL_GROUP
+#endif
+
+// Samples per group in run_staged, and the size of the ring of per-group
+// buffers its stages share (room for four groups).
 inline constexpr std::size_t kGroup = 8;
+inline constexpr std::size_t kRing = 4 * kGroup;
 
 // A block in three stages, for loops whose recurrence sits between two
-// stateless stages: pre(j, c) prepares samples [j, j + c) from the input
-// alone, rec(j, c) runs the recurrence over them in order, post(j, c)
-// finishes them from what rec left. Within each chunk (j counts from the
-// chunk's start, so per-chunk buffers of kChunk entries serve) the samples go
-// in groups of kGroup: the code for the next group's pre and the previous
-// group's post sits around the current group's recurrence, so the core
-// overlaps the stateless work with the recurrence's dependency chain. Every
-// sample still goes through pre, rec and post in that order.
+// stateless stages: pre(i, r, c) prepares samples [i, i + c) from the input
+// alone, rec(i, r, c) runs the recurrence over them in order, post(i, r, c)
+// finishes them from what rec left. The samples go in groups of kGroup
+// (c = kGroup, except for a last group of c < kGroup); r is the group's
+// place in a ring of kRing entries, where the stages keep what they hand on
+// (r is a multiple of kGroup and r + c <= kRing). The code for the next
+// group's pre and the previous group's post sits around the current group's
+// recurrence, so the core overlaps the stateless work with the recurrence's
+// dependency chain. Every sample goes through pre, rec and post in that
+// order, each stage sees the groups in block order, and the next group's pre
+// always runs before the current group's rec (a recurrence may look one
+// group ahead).
 template <class Pre, class Rec, class Post>
 HALVO_INLINE void run_staged(std::size_t n, Pre&& pre, Rec&& rec, Post&& post) {
-    for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
-        const std::size_t groups = m / kGroup;
-        if (groups > 0) pre(i0, std::size_t{0}, kGroup);
-        for (std::size_t g = 0; g < groups; ++g) {
-            const std::size_t j = g * kGroup;
-            if (g + 1 < groups) pre(i0, j + kGroup, kGroup);
-            rec(i0, j, kGroup);
-            if (g > 0) post(i0, j - kGroup, kGroup);
+    const std::size_t groups = n / kGroup;
+    const std::size_t tail = n % kGroup;  // samples in a last, shorter group
+    const auto ring = [](std::size_t g) { return (g % (kRing / kGroup)) * kGroup; };
+    if (groups > 0) {
+        pre(std::size_t{0}, std::size_t{0}, kGroup);
+        std::size_t g = 0;
+        for (; g + 1 < groups; ++g) {
+            pre((g + 1) * kGroup, ring(g + 1), kGroup);
+            rec(g * kGroup, ring(g), kGroup);
+            if (g > 0) post((g - 1) * kGroup, ring(g - 1), kGroup);
         }
-        if (groups > 0) post(i0, (groups - 1) * kGroup, kGroup);
-        const std::size_t j = groups * kGroup;
-        if (j < m) {
-            pre(i0, j, m - j);
-            rec(i0, j, m - j);
-            post(i0, j, m - j);
-        }
-    });
+        if (tail > 0) pre(groups * kGroup, ring(groups), tail);
+        rec(g * kGroup, ring(g), kGroup);
+        if (g > 0) post((g - 1) * kGroup, ring(g - 1), kGroup);
+        post(g * kGroup, ring(g), kGroup);
+    } else if (tail > 0) {
+        pre(std::size_t{0}, std::size_t{0}, tail);
+    }
+    if (tail > 0) {
+        rec(groups * kGroup, ring(groups), tail);
+        post(groups * kGroup, ring(groups), tail);
+    }
 }
 
 // Eight float32 lanes; on a level without 256-bit registers the compiler
@@ -177,12 +212,66 @@ HALVO_INLINE f32x8 load8(const float* p) {
 
 HALVO_INLINE void store8(float* p, f32x8 v) { __builtin_memcpy(p, &v, sizeof v); }
 
+HALVO_INLINE f32x8 splat8(float x) { return f32x8{x, x, x, x, x, x, x, x}; }
+
+// a*b + c rounded once, in every lane.
+HALVO_INLINE f32x8 fma32x8(f32x8 a, f32x8 b, f32x8 c) {
+#if defined(__FMA__) && defined(__AVX__)
+    return reinterpret_cast<f32x8>(_mm256_fmadd_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
+                                                   reinterpret_cast<__m256>(c)));
+#else
+    f32x8 r;
+    for (int i = 0; i < 8; ++i) r[i] = fma32(a[i], b[i], c[i]);
+    return r;
+#endif
+}
+
+// Two floats from memory into lanes 0 and 1, lanes 2 and 3 zero; and back.
+// (One 8-byte move each way: building the vector in memory instead would
+// make the load wait for two narrower stores to reach the cache.)
+HALVO_INLINE f32x4 load2(const float* p) {
+#if defined(__SSE2__)
+    return reinterpret_cast<f32x4>(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+#else
+    return f32x4{p[0], p[1], 0.0f, 0.0f};
+#endif
+}
+
+HALVO_INLINE void store2(float* p, f32x4 v) {
+#if defined(__SSE2__)
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), reinterpret_cast<__m128i>(v));
+#else
+    p[0] = v[0];
+    p[1] = v[1];
+#endif
+}
+
+// Pairs (a, b) of eight samples, kept as a[0] b[0] a[1] b[1] ... in two
+// vectors lo (samples 0-3) and hi (4-7), split into their a and b parts and
+// joined again. The parts hold the samples in the order 0 1 4 5 2 3 6 7,
+// which costs one in-lane shuffle each way; work lane by lane on parts in
+// that order and join() puts every sample back in its place.
+HALVO_INLINE f32x8 evens8(f32x8 lo, f32x8 hi) { return __builtin_shufflevector(lo, hi, 0, 2, 8, 10, 4, 6, 12, 14); }
+HALVO_INLINE f32x8 odds8(f32x8 lo, f32x8 hi) { return __builtin_shufflevector(lo, hi, 1, 3, 9, 11, 5, 7, 13, 15); }
+HALVO_INLINE f32x8 join_lo8(f32x8 a, f32x8 b) { return __builtin_shufflevector(a, b, 0, 8, 1, 9, 4, 12, 5, 13); }
+HALVO_INLINE f32x8 join_hi8(f32x8 a, f32x8 b) { return __builtin_shufflevector(a, b, 2, 10, 3, 11, 6, 14, 7, 15); }
+// Eight consecutive samples put in the parts' order 0 1 4 5 2 3 6 7.
+HALVO_INLINE f32x8 part_order8(f32x8 x) { return __builtin_shufflevector(x, x, 0, 1, 4, 5, 2, 3, 6, 7); }
+
 // x limited to [lo, hi] in every lane: x < lo gives lo, x > hi gives hi, a
 // NaN x stays NaN (the order of max and min operands makes it so).
 HALVO_INLINE f32x8 clamp8(f32x8 x, float lo, float hi) {
 #if defined(__AVX__)
     const __m256 low = _mm256_max_ps(_mm256_set1_ps(lo), reinterpret_cast<__m256>(x));  // lo > x ? lo : x
     return reinterpret_cast<f32x8>(_mm256_min_ps(_mm256_set1_ps(hi), low));             // hi < . ? hi : .
+#elif defined(__SSE2__)
+    const __m128 l = _mm_set1_ps(lo), h = _mm_set1_ps(hi);
+    const __m128 a = _mm_min_ps(h, _mm_max_ps(l, _mm_loadu_ps(&x[0])));
+    const __m128 b = _mm_min_ps(h, _mm_max_ps(l, _mm_loadu_ps(&x[4])));
+    f32x8 r;
+    _mm_storeu_ps(&r[0], a);
+    _mm_storeu_ps(&r[4], b);
+    return r;
 #else
     f32x8 r;
     for (int i = 0; i < 8; ++i) r[i] = at_most(at_least(x[i], lo), hi);

@@ -56,60 +56,57 @@ struct CwKeyedMod {
         const float b_rise = 1.0f - rise, b_fall = 1.0f - fall;  // rounded once per call
         const float g = gain;
         PhasorOscillator osc = tone;
-        f32x4 e = lanes1(envelope);
-        alignas(32) float keyed[kChunk];  // k, the input limited to [0, 1]
-        alignas(32) float up[kChunk];     // (1 - a_rise)*k
-        alignas(32) float down[kChunk];   // (1 - a_fall)*k
-        alignas(32) float env[kChunk];    // the envelope after each sample
+        f32x4 e = lanes1(envelope);  // lane 0; lanes 1-3 stay 0
+        alignas(32) float keyed[kRing];  // k, the input limited to [0, 1]
+        alignas(32) float up[kRing];     // (1 - a_rise)*k
+        alignas(32) float down[kRing];   // (1 - a_fall)*k
+        alignas(32) float env[kRing];    // the envelope after each sample
         run_staged(
             n,
-            [&](std::size_t i0, std::size_t j, std::size_t c) {
+            [&](std::size_t i, std::size_t r, std::size_t c) HALVO_STAGE {
                 if (c == kGroup) {
-                    const f32x8 k = clamp8(load8(in + i0 + j), 0.0f, 1.0f);  // NaN passes
-                    store8(keyed + j, k);
-                    store8(up + j, f32x8{b_rise, b_rise, b_rise, b_rise, b_rise, b_rise, b_rise, b_rise} * k);
-                    store8(down + j, f32x8{b_fall, b_fall, b_fall, b_fall, b_fall, b_fall, b_fall, b_fall} * k);
+                    const f32x8 k = clamp8(load8(in + i), 0.0f, 1.0f);  // NaN passes
+                    store8(keyed + r, k);
+                    store8(up + r, splat8(b_rise) * k);
+                    store8(down + r, splat8(b_fall) * k);
                     return;
                 }
-                for (std::size_t t = j; t < j + c; ++t) {
-                    const float k = at_most(at_least(in[i0 + t], 0.0f), 1.0f);  // NaN passes both
-                    keyed[t] = k;
-                    up[t] = b_rise * k;
-                    down[t] = b_fall * k;
+                for (std::size_t t = 0; t < c; ++t) {
+                    const float k = at_most(at_least(in[i + t], 0.0f), 1.0f);  // NaN passes both
+                    keyed[r + t] = k;
+                    up[r + t] = b_rise * k;
+                    down[r + t] = b_fall * k;
                 }
             },
-            [&](std::size_t i0, std::size_t j, std::size_t c) {
-#pragma GCC unroll 8
-                for (std::size_t t = j; t < j + c; ++t) {
+            [&](std::size_t i, std::size_t r, std::size_t c) HALVO_STAGE {
+HALVO_UNROLL_GROUP
+                for (std::size_t t = 0; t < c; ++t) {
                     osc.advance();
-                    out[i0 + t] = {osc.re, osc.im};
+                    out[i + t] = {osc.re, osc.im};
                     // Both candidates are computed and one kept, so the pole
                     // choice is a blend, not a jump. k >= e is false when k or
-                    // e is NaN: fall.
-                    // e sits in lane 0 of a vector (lanes 1-3 stay 0) so it
-                    // never leaves a vector register between samples.
-                    const f32x4 e_up = lanes1(up[t]) + a_rise * e;
-                    const f32x4 e_down = lanes1(down[t]) + a_fall * e;
-                    e = (lanes1(keyed[t]) >= e) ? e_up : e_down;
-                    env[t] = e[0];
+                    // e is NaN: fall. e stays in a vector register throughout.
+                    const f32x4 e_up = lanes1(up[r + t]) + a_rise * e;
+                    const f32x4 e_down = lanes1(down[r + t]) + a_fall * e;
+                    e = (lanes1(keyed[r + t]) >= e) ? e_up : e_down;
+                    env[r + t] = e[0];
                 }
             },
-            [&](std::size_t i0, std::size_t j, std::size_t c) {
+            [&](std::size_t i, std::size_t r, std::size_t c) HALVO_STAGE {
                 if (c == kGroup) {
-                    float* o = &out[i0 + j].re;
-                    const f32x8 amp = f32x8{g, g, g, g, g, g, g, g} * load8(env + j);
+                    float* o = &out[i].re;
+                    const f32x8 amp = splat8(g) * load8(env + r);
                     store8(o, scale_complex4(amp, load8(o)));
-                    const f32x8 rest = __builtin_shufflevector(amp, amp, 4, 5, 6, 7, 4, 5, 6, 7);
-                    store8(o + 8, scale_complex4(rest, load8(o + 8)));
+                    store8(o + 8, scale_complex4(__builtin_shufflevector(amp, amp, 4, 5, 6, 7, 4, 5, 6, 7), load8(o + 8)));
                     return;
                 }
-                for (std::size_t t = j; t < j + c; ++t) {
+                for (std::size_t t = 0; t < c; ++t) {
                     // The complex product (amp + 0j) * phasor, every term
                     // rounded: not amp*re, amp*im for zeros, infinities, NaN.
-                    const float amp = g * env[t];
-                    const cf32 p = out[i0 + t];
+                    const float amp = g * env[r + t];
+                    const cf32 p = out[i + t];
                     const float zero = 0.0f;
-                    out[i0 + t] = {amp * p.re - zero * p.im, zero * p.re + amp * p.im};
+                    out[i + t] = {amp * p.re - zero * p.im, zero * p.re + amp * p.im};
                 }
             });
         tone = osc;

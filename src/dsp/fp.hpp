@@ -212,7 +212,12 @@ HALVO_INLINE f32x8 load8(const float* p) {
 
 HALVO_INLINE void store8(float* p, f32x8 v) { __builtin_memcpy(p, &v, sizeof v); }
 
-HALVO_INLINE f32x8 splat8(float x) { return f32x8{x, x, x, x, x, x, x, x}; }
+HALVO_INLINE f32x8 splat8(float x) {
+    // (A shuffle rather than an eight-element initialiser, which GCC builds
+    // through memory when it must split the vector in two.)
+    const f32x4 v{x, 0.0f, 0.0f, 0.0f};
+    return __builtin_shufflevector(v, v, 0, 0, 0, 0, 0, 0, 0, 0);
+}
 
 // a*b + c rounded once, in every lane.
 HALVO_INLINE f32x8 fma32x8(f32x8 a, f32x8 b, f32x8 c) {
@@ -278,6 +283,45 @@ HALVO_INLINE f32x8 clamp8(f32x8 x, float lo, float hi) {
     return r;
 #endif
 }
+
+// Large outputs are written with non-temporal stores: whole cache lines go
+// to memory without first being read in (as a plain store's line is) and
+// without evicting the caller's data. Smaller outputs stay in the cache for
+// whoever reads them next. Streaming needs 32-byte aligned destinations, as
+// the module's large outputs are (they get their own aligned mapping).
+inline constexpr std::size_t kStreamBytes = std::size_t{4} << 20;
+
+struct Sink {
+    bool stream;  // non-temporal stores
+
+    static Sink for_output(const void* out, std::size_t bytes) {
+        return {bytes >= kStreamBytes && (reinterpret_cast<std::uintptr_t>(out) & 31u) == 0};
+    }
+
+    // Eight floats to p, 32-byte aligned when streaming.
+    HALVO_INLINE void put8(float* p, f32x8 v) const {
+#if defined(__AVX__)
+        if (stream) {
+            _mm256_stream_ps(p, reinterpret_cast<__m256>(v));
+            return;
+        }
+#elif defined(__SSE2__)
+        if (stream) {
+            _mm_stream_ps(p, _mm_loadu_ps(&v[0]));
+            _mm_stream_ps(p + 4, _mm_loadu_ps(&v[4]));
+            return;
+        }
+#endif
+        store8(p, v);
+    }
+
+    // Orders the streamed stores before whatever the caller does next.
+    void finish() const {
+#if defined(__SSE2__)
+        if (stream) _mm_sfence();
+#endif
+    }
+};
 
 // Four complex samples (re, im interleaved) times four real amplitudes, as
 // the complex product (a + 0j) * (re + j im) with every term rounded:

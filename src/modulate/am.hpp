@@ -31,30 +31,56 @@ struct AmDsbMod {
     void set_clamp(bool on) { clamp = on; }
 
     // Operations in this order are part of the result; do not regroup.
+    // The envelope depends on the input only and the output product has no
+    // memory: both run as vectors, ahead of and behind the carrier rotation,
+    // which is all the recurrence keeps.
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
         if (n == 0) return;
         const float g = gain;
         const float level = carrier_level;
         const float index = modulation_index;
+        const bool limit = clamp;
         PhasorOscillator osc = carrier;
-        if (clamp) {
-            for (std::size_t i = 0; i < n; ++i) {
-                const float m = in[i] * index;
-                osc.advance();
-                // Limited to [-1, 1]; a NaN envelope stays NaN.
-                const float e = at_least(at_most(m + level, 1.0f), -1.0f);
-                const float a = e * g;
-                out[i] = {a * osc.re, a * osc.im};
-            }
-        } else {
-            for (std::size_t i = 0; i < n; ++i) {
-                const float m = in[i] * index;
-                osc.advance();
-                const float a = (m + level) * g;
-                out[i] = {a * osc.re, a * osc.im};
-            }
-        }
+        const Sink sink = Sink::for_output(out, n * sizeof(cf32));
+        alignas(32) float amp[kRing];          // the amplitude a of each sample
+        alignas(32) float phasors[2 * kRing];  // the carrier of each sample, (re, im)
+        run_staged(
+            n,
+            [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
+                if (m == kGroup) {
+                    const f32x8 e = load8(in + i) * splat8(index) + splat8(level);
+                    // Limited to [-1, 1]; a NaN envelope stays NaN.
+                    store8(amp + r, (limit ? clamp8(e, -1.0f, 1.0f) : e) * splat8(g));
+                    return;
+                }
+                for (std::size_t t = 0; t < m; ++t) {
+                    const float e = in[i + t] * index + level;
+                    amp[r + t] = (limit ? at_least(at_most(e, 1.0f), -1.0f) : e) * g;
+                }
+            },
+            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE {
+                HALVO_UNROLL_GROUP
+                for (std::size_t t = 0; t < m; ++t) {
+                    osc.advance();
+                    phasors[2 * (r + t)] = osc.re;
+                    phasors[2 * (r + t) + 1] = osc.im;
+                }
+            },
+            [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
+                float* const o = &out[i].re;
+                if (m == kGroup) {
+                    const f32x8 a = load8(amp + r);
+                    sink.put8(o, __builtin_shufflevector(a, a, 0, 0, 1, 1, 2, 2, 3, 3) * load8(phasors + 2 * r));
+                    sink.put8(o + 8, __builtin_shufflevector(a, a, 4, 4, 5, 5, 6, 6, 7, 7) * load8(phasors + 2 * r + 8));
+                    return;
+                }
+                for (std::size_t t = 0; t < m; ++t) {
+                    o[2 * t] = amp[r + t] * phasors[2 * (r + t)];
+                    o[2 * t + 1] = amp[r + t] * phasors[2 * (r + t) + 1];
+                }
+            });
+        sink.finish();
         carrier = osc;
     }
 };

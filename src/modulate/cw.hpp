@@ -48,7 +48,7 @@ struct CwKeyedMod {
     // value and its two feed-forward products (1 - a)*k are computed ahead
     // from the input, and the output products after the recurrence, as
     // vectors; the recurrence keeps just the tone rotation and the envelope
-    // step. The tone phasors wait in the output buffer for the last stage.
+    // step.
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
         if (n == 0) return;
@@ -61,6 +61,8 @@ struct CwKeyedMod {
         alignas(32) float up[kRing];     // (1 - a_rise)*k
         alignas(32) float down[kRing];   // (1 - a_fall)*k
         alignas(32) float env[kRing];    // the envelope after each sample
+        alignas(32) float phasors[2 * kRing];  // the tone of each sample, (re, im)
+        const Sink sink = Sink::for_output(out, n * sizeof(cf32));
         run_staged(
             n,
             [&](std::size_t i, std::size_t r, std::size_t c) HALVO_STAGE {
@@ -78,11 +80,12 @@ struct CwKeyedMod {
                     down[r + t] = b_fall * k;
                 }
             },
-            [&](std::size_t i, std::size_t r, std::size_t c) HALVO_STAGE {
+            [&](std::size_t, std::size_t r, std::size_t c) HALVO_STAGE {
 HALVO_UNROLL_GROUP
                 for (std::size_t t = 0; t < c; ++t) {
                     osc.advance();
-                    out[i + t] = {osc.re, osc.im};
+                    phasors[2 * (r + t)] = osc.re;
+                    phasors[2 * (r + t) + 1] = osc.im;
                     // Both candidates are computed and one kept, so the pole
                     // choice is a blend, not a jump. k >= e is false when k or
                     // e is NaN: fall. e stays in a vector register throughout.
@@ -93,22 +96,25 @@ HALVO_UNROLL_GROUP
                 }
             },
             [&](std::size_t i, std::size_t r, std::size_t c) HALVO_STAGE {
+                float* const o = &out[i].re;
+                const float* const p = phasors + 2 * r;
                 if (c == kGroup) {
-                    float* o = &out[i].re;
                     const f32x8 amp = splat8(g) * load8(env + r);
-                    store8(o, scale_complex4(amp, load8(o)));
-                    store8(o + 8, scale_complex4(__builtin_shufflevector(amp, amp, 4, 5, 6, 7, 4, 5, 6, 7), load8(o + 8)));
+                    sink.put8(o, scale_complex4(amp, load8(p)));
+                    sink.put8(o + 8, scale_complex4(__builtin_shufflevector(amp, amp, 4, 5, 6, 7, 4, 5, 6, 7), load8(p + 8)));
                     return;
                 }
                 for (std::size_t t = 0; t < c; ++t) {
                     // The complex product (amp + 0j) * phasor, every term
                     // rounded: not amp*re, amp*im for zeros, infinities, NaN.
                     const float amp = g * env[r + t];
-                    const cf32 p = out[i + t];
+                    const float re = p[2 * t], im = p[2 * t + 1];
                     const float zero = 0.0f;
-                    out[i + t] = {amp * p.re - zero * p.im, zero * p.re + amp * p.im};
+                    o[2 * t] = amp * re - zero * im;
+                    o[2 * t + 1] = zero * re + amp * im;
                 }
             });
+        sink.finish();
         tone = osc;
         envelope = e[0];
     }

@@ -57,6 +57,7 @@ struct SsbPhasingMod {
         alignas(32) float sines[2 * kRing];
         alignas(32) float mixed[2 * kRing];
         alignas(32) float filtered[2 * kRing];
+        const Sink sink = Sink::for_output(out, n * sizeof(cf32));
         run_staged(
             n,
             [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
@@ -117,8 +118,8 @@ struct SsbPhasingMod {
                     const f32x8 v = Q * splat8(sigma);  // a product, not a negation: NaN keeps its sign
                     const f32x8 re = fma32x8(I, c2, (-v) * s2v);  // fused, (-v)*s2 rounded first
                     const f32x8 im = fma32x8(v, c2, I * s2v);     // fused, I*s2 rounded first
-                    store8(o, join_lo8(re, im));
-                    store8(o + 8, join_hi8(re, im));
+                    sink.put8(o, join_lo8(re, im));
+                    sink.put8(o + 8, join_hi8(re, im));
                     return;
                 }
                 for (std::size_t t = 0; t < m; ++t) {
@@ -130,6 +131,7 @@ struct SsbPhasingMod {
                     o[2 * t + 1] = fma32(v, c2, I * s2v);
                 }
             });
+        sink.finish();
         i_pair.first.s1 = s1[0];
         i_pair.first.s2 = s2[0];
         q_pair.first.s1 = s1[1];

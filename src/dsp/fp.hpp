@@ -67,12 +67,45 @@ HALVO_INLINE f32x4 fma32x4(f32x4 a, f32x4 b, f32x4 c) {
 
 HALVO_INLINE f32x4 splat4(float x) { return f32x4{x, x, x, x}; }
 
+// Two floats from memory into lanes 0 and 1, lanes 2 and 3 zero; and back.
+// (One 8-byte move each way: building the vector in memory instead would
+// make the load wait for two narrower stores to reach the cache.)
+HALVO_INLINE f32x4 load2(const float* p) {
+#if defined(__SSE2__)
+    return reinterpret_cast<f32x4>(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+#else
+    return f32x4{p[0], p[1], 0.0f, 0.0f};
+#endif
+}
+
+HALVO_INLINE void store2(float* p, f32x4 v) {
+#if defined(__SSE2__)
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), reinterpret_cast<__m128i>(v));
+#else
+    p[0] = v[0];
+    p[1] = v[1];
+#endif
+}
+
 HALVO_INLINE f32x4 sqrt32x4(f32x4 x) {
 #if defined(__SSE2__)
     return reinterpret_cast<f32x4>(_mm_sqrt_ps(reinterpret_cast<__m128>(x)));
 #else
     return f32x4{sqrt32(x[0]), sqrt32(x[1]), sqrt32(x[2]), sqrt32(x[3])};
 #endif
+}
+
+// x, unchanged, but opaque to the optimiser. GCC's loop vectoriser turns a
+// scalar loop of complex products (a*c - b*d, b*c + a*d over interleaved
+// pairs) into fused multiply-adds even with contraction off; passing one
+// operand through here keeps such a loop scalar and its roundings as written.
+HALVO_INLINE float opaque(float x) {
+#if defined(__SSE2__)
+    asm("" : "+x"(x));
+#else
+    asm("" : "+m"(x));
+#endif
+    return x;
 }
 
 // Branch-free choices for data-dependent selects inside recurrences, where a
@@ -196,144 +229,6 @@ HALVO_INLINE void run_staged(std::size_t n, Pre&& pre, Rec&& rec, Post&& post) {
         rec(groups * kGroup, ring(groups), tail);
         post(groups * kGroup, ring(groups), tail);
     }
-}
-
-// Eight float32 lanes; on a level without 256-bit registers the compiler
-// splits each operation into two halves, lane for lane the same. The helpers
-// below are always inlined, so no 256-bit value crosses a call: the ABI note
-// GCC gives for them on such levels does not apply (the build silences it).
-typedef float f32x8 __attribute__((vector_size(32)));
-
-HALVO_INLINE f32x8 load8(const float* p) {
-    f32x8 v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-
-HALVO_INLINE void store8(float* p, f32x8 v) { __builtin_memcpy(p, &v, sizeof v); }
-
-HALVO_INLINE f32x8 splat8(float x) {
-    // (A shuffle rather than an eight-element initialiser, which GCC builds
-    // through memory when it must split the vector in two.)
-    const f32x4 v{x, 0.0f, 0.0f, 0.0f};
-    return __builtin_shufflevector(v, v, 0, 0, 0, 0, 0, 0, 0, 0);
-}
-
-// a*b + c rounded once, in every lane.
-HALVO_INLINE f32x8 fma32x8(f32x8 a, f32x8 b, f32x8 c) {
-#if defined(__FMA__) && defined(__AVX__)
-    return reinterpret_cast<f32x8>(_mm256_fmadd_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
-                                                   reinterpret_cast<__m256>(c)));
-#else
-    f32x8 r;
-    for (int i = 0; i < 8; ++i) r[i] = fma32(a[i], b[i], c[i]);
-    return r;
-#endif
-}
-
-// Two floats from memory into lanes 0 and 1, lanes 2 and 3 zero; and back.
-// (One 8-byte move each way: building the vector in memory instead would
-// make the load wait for two narrower stores to reach the cache.)
-HALVO_INLINE f32x4 load2(const float* p) {
-#if defined(__SSE2__)
-    return reinterpret_cast<f32x4>(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-#else
-    return f32x4{p[0], p[1], 0.0f, 0.0f};
-#endif
-}
-
-HALVO_INLINE void store2(float* p, f32x4 v) {
-#if defined(__SSE2__)
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), reinterpret_cast<__m128i>(v));
-#else
-    p[0] = v[0];
-    p[1] = v[1];
-#endif
-}
-
-// Pairs (a, b) of eight samples, kept as a[0] b[0] a[1] b[1] ... in two
-// vectors lo (samples 0-3) and hi (4-7), split into their a and b parts and
-// joined again. The parts hold the samples in the order 0 1 4 5 2 3 6 7,
-// which costs one in-lane shuffle each way; work lane by lane on parts in
-// that order and join() puts every sample back in its place.
-HALVO_INLINE f32x8 evens8(f32x8 lo, f32x8 hi) { return __builtin_shufflevector(lo, hi, 0, 2, 8, 10, 4, 6, 12, 14); }
-HALVO_INLINE f32x8 odds8(f32x8 lo, f32x8 hi) { return __builtin_shufflevector(lo, hi, 1, 3, 9, 11, 5, 7, 13, 15); }
-HALVO_INLINE f32x8 join_lo8(f32x8 a, f32x8 b) { return __builtin_shufflevector(a, b, 0, 8, 1, 9, 4, 12, 5, 13); }
-HALVO_INLINE f32x8 join_hi8(f32x8 a, f32x8 b) { return __builtin_shufflevector(a, b, 2, 10, 3, 11, 6, 14, 7, 15); }
-// Eight consecutive samples put in the parts' order 0 1 4 5 2 3 6 7.
-HALVO_INLINE f32x8 part_order8(f32x8 x) { return __builtin_shufflevector(x, x, 0, 1, 4, 5, 2, 3, 6, 7); }
-
-// x limited to [lo, hi] in every lane: x < lo gives lo, x > hi gives hi, a
-// NaN x stays NaN (the order of max and min operands makes it so).
-HALVO_INLINE f32x8 clamp8(f32x8 x, float lo, float hi) {
-#if defined(__AVX__)
-    const __m256 low = _mm256_max_ps(_mm256_set1_ps(lo), reinterpret_cast<__m256>(x));  // lo > x ? lo : x
-    return reinterpret_cast<f32x8>(_mm256_min_ps(_mm256_set1_ps(hi), low));             // hi < . ? hi : .
-#elif defined(__SSE2__)
-    const __m128 l = _mm_set1_ps(lo), h = _mm_set1_ps(hi);
-    const __m128 a = _mm_min_ps(h, _mm_max_ps(l, _mm_loadu_ps(&x[0])));
-    const __m128 b = _mm_min_ps(h, _mm_max_ps(l, _mm_loadu_ps(&x[4])));
-    f32x8 r;
-    _mm_storeu_ps(&r[0], a);
-    _mm_storeu_ps(&r[4], b);
-    return r;
-#else
-    f32x8 r;
-    for (int i = 0; i < 8; ++i) r[i] = at_most(at_least(x[i], lo), hi);
-    return r;
-#endif
-}
-
-// Large outputs are written with non-temporal stores: whole cache lines go
-// to memory without first being read in (as a plain store's line is) and
-// without evicting the caller's data. Smaller outputs stay in the cache for
-// whoever reads them next. Streaming needs 32-byte aligned destinations, as
-// the module's large outputs are (they get their own aligned mapping).
-inline constexpr std::size_t kStreamBytes = std::size_t{4} << 20;
-
-struct Sink {
-    bool stream;  // non-temporal stores
-
-    static Sink for_output(const void* out, std::size_t bytes) {
-        return {bytes >= kStreamBytes && (reinterpret_cast<std::uintptr_t>(out) & 31u) == 0};
-    }
-
-    // Eight floats to p, 32-byte aligned when streaming.
-    HALVO_INLINE void put8(float* p, f32x8 v) const {
-#if defined(__AVX__)
-        if (stream) {
-            _mm256_stream_ps(p, reinterpret_cast<__m256>(v));
-            return;
-        }
-#elif defined(__SSE2__)
-        if (stream) {
-            _mm_stream_ps(p, _mm_loadu_ps(&v[0]));
-            _mm_stream_ps(p + 4, _mm_loadu_ps(&v[4]));
-            return;
-        }
-#endif
-        store8(p, v);
-    }
-
-    // Orders the streamed stores before whatever the caller does next.
-    void finish() const {
-#if defined(__SSE2__)
-        if (stream) _mm_sfence();
-#endif
-    }
-};
-
-// Four complex samples (re, im interleaved) times four real amplitudes, as
-// the complex product (a + 0j) * (re + j im) with every term rounded:
-// (a*re - 0*im, 0*re + a*im). amps holds the four amplitudes in lanes 0-3.
-HALVO_INLINE f32x8 scale_complex4(f32x8 amps, f32x8 z) {
-    const f32x8 a = __builtin_shufflevector(amps, amps, 0, 0, 1, 1, 2, 2, 3, 3);
-    const f32x8 swapped = __builtin_shufflevector(z, z, 1, 0, 3, 2, 5, 4, 7, 6);  // (im, re) pairs
-    const f32x8 prod = a * z;                       // a*re, a*im
-    const f32x8 cross = f32x8{} * swapped;          // 0*im, 0*re
-    const f32x8 diff = prod - cross;                // real parts: a*re - 0*im
-    const f32x8 sum = cross + prod;                 // imaginary parts: 0*re + a*im
-    return __builtin_shufflevector(diff, sum, 0, 9, 2, 11, 4, 13, 6, 15);
 }
 
 // float32 constants, pinned to their bit patterns.

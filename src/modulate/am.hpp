@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "../dsp/fp.hpp"
+#include "../dsp/vec8.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {
@@ -71,8 +72,8 @@ struct AmDsbMod {
                 float* const o = &out[i].re;
                 if (m == kGroup) {
                     const f32x8 a = load8(amp + r);
-                    sink.put8(o, __builtin_shufflevector(a, a, 0, 0, 1, 1, 2, 2, 3, 3) * load8(phasors + 2 * r));
-                    sink.put8(o + 8, __builtin_shufflevector(a, a, 4, 4, 5, 5, 6, 6, 7, 7) * load8(phasors + 2 * r + 8));
+                    sink.put8(o, dup_lo8(a) * load8(phasors + 2 * r));
+                    sink.put8(o + 8, dup_hi8(a) * load8(phasors + 2 * r + 8));
                     return;
                 }
                 for (std::size_t t = 0; t < m; ++t) {

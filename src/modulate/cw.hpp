@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "../dsp/fp.hpp"
+#include "../dsp/vec8.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {
@@ -100,8 +101,8 @@ HALVO_UNROLL_GROUP
                 const float* const p = phasors + 2 * r;
                 if (c == kGroup) {
                     const f32x8 amp = splat8(g) * load8(env + r);
-                    sink.put8(o, scale_complex4(amp, load8(p)));
-                    sink.put8(o + 8, scale_complex4(__builtin_shufflevector(amp, amp, 4, 5, 6, 7, 4, 5, 6, 7), load8(p + 8)));
+                    sink.put8(o, scale_complex4(dup_lo8(amp), load8(p)));
+                    sink.put8(o + 8, scale_complex4(dup_hi8(amp), load8(p + 8)));
                     return;
                 }
                 for (std::size_t t = 0; t < c; ++t) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "../dsp/fp.hpp"
+#include "../dsp/vec8.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {
@@ -34,31 +35,66 @@ struct FmPhaseAccumMod {
 
     // Operations in this order are part of the result; do not regroup.
     // The per-sample message step (cos, sin of x*k) depends on the input
-    // only: a chunk of steps goes into the output buffer first, so the library
-    // calls run back to back and the phasor loop after them keeps its state in
-    // registers (a call clobbers every vector register).
+    // only, and the output product has no memory: the library calls run a
+    // group ahead of the two phasor rotations and the products, as vectors,
+    // a group behind, so the core works on the calls while the rotations'
+    // dependency chains wait.
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
+        if (n == 0) return;
         const float k = (deviation * kTwoPi) / sample_rate;  // radians per unit of audio
         const float g = gain;
         PhasorOscillator msg = message;
         PhasorOscillator car = carrier;
-        // Operations in this order are part of the result; do not regroup.
-        for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
-            const float* x = in + i0;
-            cf32* o = out + i0;
-            for (std::size_t j = 0; j < m; ++j) {
-                const float phi = x[j] * k;
-                o[j] = {std::cos(phi), std::sin(phi)};
-            }
-            for (std::size_t j = 0; j < m; ++j) {
-                msg.advance_by(o[j].re, o[j].im);
-                car.advance();
-                const float gr = g * msg.re;
-                const float gi = g * msg.im;
-                o[j] = {gr * car.re - gi * car.im, gi * car.re + gr * car.im};
-            }
-        });
+        const Sink sink = Sink::for_output(out, n * sizeof(cf32));
+        alignas(32) float steps[2 * kRing];     // (cos, sin) of x*k for each sample
+        alignas(32) float messages[2 * kRing];  // the message phasor of each sample
+        alignas(32) float carriers[2 * kRing];  // the carrier of each sample
+        run_staged(
+            n,
+            [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
+                for (std::size_t t = 0; t < m; ++t) {
+                    const float phi = in[i + t] * k;
+                    steps[2 * (r + t)] = std::cos(phi);
+                    steps[2 * (r + t) + 1] = std::sin(phi);
+                }
+            },
+            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE {
+                HALVO_UNROLL_GROUP
+                for (std::size_t t = 0; t < m; ++t) {
+                    const std::size_t j = 2 * (r + t);
+                    msg.advance_by(steps[j], steps[j + 1]);
+                    car.advance();
+                    messages[j] = msg.re;
+                    messages[j + 1] = msg.im;
+                    carriers[j] = car.re;
+                    carriers[j + 1] = car.im;
+                }
+            },
+            [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
+                float* const o = &out[i].re;
+                const float* const mp = messages + 2 * r;
+                const float* const cp = carriers + 2 * r;
+                if (m == kGroup) {
+                    const f32x8 m_lo = load8(mp), m_hi = load8(mp + 8);
+                    const f32x8 c_lo = load8(cp), c_hi = load8(cp + 8);
+                    const f32x8 gr = splat8(g) * evens8(m_lo, m_hi), gi = splat8(g) * odds8(m_lo, m_hi);
+                    const f32x8 cr = evens8(c_lo, c_hi), ci = odds8(c_lo, c_hi);
+                    const f32x8 re = gr * cr - gi * ci;
+                    const f32x8 im = gi * cr + gr * ci;
+                    sink.put8(o, join_lo8(re, im));
+                    sink.put8(o + 8, join_hi8(re, im));
+                    return;
+                }
+                for (std::size_t t = 0; t < m; ++t) {
+                    // (opaque: see there; keeps this loop scalar)
+                    const float gr = opaque(g * mp[2 * t]), gi = g * mp[2 * t + 1];
+                    const float cr = cp[2 * t], ci = cp[2 * t + 1];
+                    o[2 * t] = gr * cr - gi * ci;
+                    o[2 * t + 1] = gi * cr + gr * ci;
+                }
+            });
+        sink.finish();
         message = msg;
         carrier = car;
     }

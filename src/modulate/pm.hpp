@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "../dsp/fp.hpp"
+#include "../dsp/vec8.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {
@@ -29,30 +30,60 @@ struct PmDirectPhaseMod {
     void set_sensitivity(double kp) { sensitivity = static_cast<float>(kp); }
 
     // Operations in this order are part of the result; do not regroup.
-    // The library sine and cosine depend on the input only: a chunk of
-    // (c*g, s*g) goes into the output buffer first, so the calls run back to
-    // back and the carrier loop after them keeps its state in registers (a
-    // call clobbers every vector register).
+    // The library sine and cosine depend on the input only, and the output
+    // product has no memory: the calls run a group ahead of the carrier
+    // rotation and the products, as vectors, a group behind, so the core
+    // works on the calls while the rotation's dependency chain waits.
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
+        if (n == 0) return;
         const float k = sensitivity;
         const float g = gain;
         PhasorOscillator car = carrier;
-        // Operations in this order are part of the result; do not regroup.
-        for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
-            const float* x = in + i0;
-            cf32* o = out + i0;
-            for (std::size_t j = 0; j < m; ++j) {
-                const float phi = x[j] * k;
-                o[j] = {std::cos(phi) * g, std::sin(phi) * g};
-            }
-            for (std::size_t j = 0; j < m; ++j) {
-                car.advance();
-                const float cg = o[j].re;
-                const float sg = o[j].im;
-                o[j] = {cg * car.re - sg * car.im, sg * car.re + cg * car.im};
-            }
-        });
+        const Sink sink = Sink::for_output(out, n * sizeof(cf32));
+        alignas(32) float scaled[2 * kRing];    // (cos(x*k)*g, sin(x*k)*g) for each sample
+        alignas(32) float carriers[2 * kRing];  // the carrier of each sample
+        run_staged(
+            n,
+            [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
+                for (std::size_t t = 0; t < m; ++t) {
+                    const float phi = in[i + t] * k;
+                    scaled[2 * (r + t)] = std::cos(phi) * g;
+                    scaled[2 * (r + t) + 1] = std::sin(phi) * g;
+                }
+            },
+            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE {
+                HALVO_UNROLL_GROUP
+                for (std::size_t t = 0; t < m; ++t) {
+                    car.advance();
+                    carriers[2 * (r + t)] = car.re;
+                    carriers[2 * (r + t) + 1] = car.im;
+                }
+            },
+            [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
+                float* const o = &out[i].re;
+                const float* const sp = scaled + 2 * r;
+                const float* const cp = carriers + 2 * r;
+                if (m == kGroup) {
+                    const f32x8 s_lo = load8(sp), s_hi = load8(sp + 8);
+                    const f32x8 c_lo = load8(cp), c_hi = load8(cp + 8);
+                    const f32x8 cg = evens8(s_lo, s_hi), sg = odds8(s_lo, s_hi);
+                    const f32x8 re = evens8(c_lo, c_hi), im = odds8(c_lo, c_hi);
+                    const f32x8 out_re = cg * re - sg * im;
+                    const f32x8 out_im = sg * re + cg * im;
+                    sink.put8(o, join_lo8(out_re, out_im));
+                    sink.put8(o + 8, join_hi8(out_re, out_im));
+                    return;
+                }
+                for (std::size_t t = 0; t < m; ++t) {
+                    // (opaque: see there; keeps this loop scalar)
+                    const float cg = opaque(sp[2 * t]), sg = sp[2 * t + 1];
+                    const float re = cp[2 * t], im = cp[2 * t + 1];
+                    o[2 * t] = cg * re - sg * im;
+                    o[2 * t + 1] = sg * re + cg * im;
+                }
+            });
+        sink.finish();
         carrier = car;
     }
 };

@@ -11,6 +11,7 @@
 
 #include "../dsp/biquad_lowpass.hpp"
 #include "../dsp/fp.hpp"
+#include "../dsp/vec8.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {

@@ -205,17 +205,17 @@ void* map_samples(std::size_t bytes) {
     return reinterpret_cast<void*>(aligned);
 }
 
+// The mapping freed last is the one kept: it has the size the running
+// stream asks for, while one kept from before (another object's, another
+// block size) would never fit again.
 void unmap_samples(void* ptr, std::size_t bytes) {
-    const std::size_t len = mapping_length(bytes);
+    std::size_t len = mapping_length(bytes);
     if (len <= kKeepLimit) {
         std::lock_guard<std::mutex> lock(kept.mu);
-        if (kept.ptr == nullptr) {
-            kept.ptr = ptr;
-            kept.len = len;
-            return;
-        }
+        std::swap(ptr, kept.ptr);
+        std::swap(len, kept.len);
     }
-    munmap(ptr, len);
+    if (ptr != nullptr) munmap(ptr, len);
 }
 
 template <std::size_t ItemSize>

@@ -140,6 +140,31 @@ def test_output_buffers_are_freed():
     assert grown_kib < 64 * 1024, f"peak RSS grew by {grown_kib} KiB over 200 calls of 4 MiB outputs"
 
 
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="large outputs are mapped on Linux")
+def test_stream_of_large_blocks_reuses_its_output_memory():
+    # A stream of 32 MiB outputs, after one 16 MiB output was freed: once the
+    # first block's memory is freed, every later block reuses it, with no
+    # page faults (a fresh mapping costs at least 16 with huge pages, 8192
+    # without).
+    import resource
+
+    def faults():
+        return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+
+    del_me = demod().process(np.zeros(1 << 22, np.complex64))  # 16 MiB of float32
+    del del_me
+    mod = halvo_sdr.AmDsbMod(48000, 1000, 0.5, 0.5)
+    x = np.zeros(1 << 22, np.float32)
+    mod.process(x)  # 32 MiB of complex64, freed at once
+    counts = []
+    for _ in range(3):
+        before = faults()
+        out = mod.process(x)
+        counts.append(faults() - before)
+        del out
+    assert max(counts) < 8, f"minor page faults per call: {counts}"
+
+
 # ---- borrow registry -------------------------------------------------------------
 
 class BorrowTable(ctypes.Structure):

@@ -29,16 +29,31 @@ struct PhasorOscillator {
 
     HALVO_INLINE void advance() { advance_by(c, s); }
 
+    // True when one of the next k advances (k <= 1024) renormalises.
+    HALVO_INLINE bool renormalises_within(std::uint32_t k) const { return (counter & 1023u) + k >= 1024u; }
+
+    // advance() for a stretch known to hold no renormalisation point
+    // (renormalises_within() was false for it): the same rotation, no test.
+    HALVO_INLINE void advance_plain() {
+        rotate(c, s);
+        ++counter;
+    }
+
     // Rotate by (cn, sn). Operations in this order are part of the result.
     HALVO_INLINE void advance_by(float cn, float sn) {
-        float nr = fma32(re, cn, -(im * sn));  // fused, product im*sn rounded first
-        float ni = fma32(im, cn, re * sn);     // fused, product re*sn rounded first
+        rotate(cn, sn);
         if ((++counter & 1023u) == 0u) {
-            const float m = sqrt32(nr * nr + ni * ni);
+            const float m = sqrt32(re * re + im * im);
             const float k = 1.0f / m;  // multiply by the reciprocal, never divide by m
-            nr = nr * k;
-            ni = ni * k;
+            re = re * k;
+            im = im * k;
         }
+    }
+
+private:
+    HALVO_INLINE void rotate(float cn, float sn) {
+        const float nr = fma32(re, cn, -(im * sn));  // fused, product im*sn rounded first
+        const float ni = fma32(im, cn, re * sn);     // fused, product re*sn rounded first
         re = nr;
         im = ni;
     }

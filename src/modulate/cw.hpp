@@ -82,11 +82,7 @@ struct CwKeyedMod {
                 }
             },
             [&](std::size_t, std::size_t r, std::size_t c) HALVO_STAGE {
-HALVO_UNROLL_GROUP
-                for (std::size_t t = 0; t < c; ++t) {
-                    osc.advance();
-                    phasors[2 * (r + t)] = osc.re;
-                    phasors[2 * (r + t) + 1] = osc.im;
+                const auto step = [&](std::size_t t) {
                     // Both candidates are computed and one kept, so the pole
                     // choice is a blend, not a jump. k >= e is false when k or
                     // e is NaN: fall. e stays in a vector register throughout.
@@ -94,6 +90,20 @@ HALVO_UNROLL_GROUP
                     const f32x4 e_down = lanes1(down[r + t]) + a_fall * e;
                     e = (lanes1(keyed[r + t]) >= e) ? e_up : e_down;
                     env[r + t] = e[0];
+                    phasors[2 * (r + t)] = osc.re;
+                    phasors[2 * (r + t) + 1] = osc.im;
+                };
+                if (c == kGroup && !osc.renormalises_within(kGroup)) {
+                    HALVO_UNROLL_GROUP
+                    for (std::size_t t = 0; t < kGroup; ++t) {
+                        osc.advance_plain();
+                        step(t);
+                    }
+                    return;
+                }
+                for (std::size_t t = 0; t < c; ++t) {
+                    osc.advance();
+                    step(t);
                 }
             },
             [&](std::size_t i, std::size_t r, std::size_t c) HALVO_STAGE {

@@ -42,33 +42,40 @@ struct AmEnvelopeDemod {
     // run over it in place.
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
-        BiquadPair lp = lowpass;
+        if (n == 0) return;
+        // The low-pass pair runs its two sections side by side, so its
+        // output for a sample comes out one step later (BiquadPairLanes):
+        // each step finishes the sample before the one it takes in.
+        BiquadPairLanes lp = BiquadPairLanes::load(lowpass);
         DcBlocker dcb = dc;
         const float wi = w_in;
         const float wq = w_quad;
+        // The pair overshoots after an abrupt fall in power and can dip below
+        // zero; its root would be NaN and stick in the DC blocker for good. A
+        // NaN y is not < 0, so a NaN input still propagates.
+        const auto exact = [&dcb](float y) { return dcb.step((y < 0.0f) ? 0.0f : sqrt32(y)); };
+        const auto approx = [&dcb](float y) { return dcb.step(y); };
         // Operations in this order are part of the result; do not regroup.
         for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
             const cf32* x = in + i0;
             float* o = out + i0;
             if (!abs_approx) {
                 for (std::size_t j = 0; j < m; ++j) o[j] = fma32(x[j].re, x[j].re, x[j].im * x[j].im);  // fused: im*im rounded first
-                for (std::size_t j = 0; j < m; ++j) {
-                    const float y = lp.step(o[j]);
-                    // The pair overshoots after an abrupt fall in power and can
-                    // dip below zero; its root would be NaN and stick in the DC
-                    // blocker for good. A NaN y is not < 0, so a NaN input
-                    // still propagates.
-                    const float mag = (y < 0.0f) ? 0.0f : sqrt32(y);
-                    o[j] = dcb.step(mag);
-                }
             } else {
                 for (std::size_t j = 0; j < m; ++j) {
                     o[j] = fma32(wi, abs32(x[j].re), wq * abs32(x[j].im));  // fused: wq*|im| rounded first
                 }
-                for (std::size_t j = 0; j < m; ++j) o[j] = dcb.step(lp.step(o[j]));
+            }
+            std::size_t j = 0;
+            if (i0 == 0) lp.first(o[j++]);
+            if (!abs_approx) {
+                for (; j < m; ++j) o[j - 1] = exact(lp.next(o[j]));  // o[-1]: the previous chunk's last
+            } else {
+                for (; j < m; ++j) o[j - 1] = approx(lp.next(o[j]));
             }
         });
-        lowpass = lp;
+        out[n - 1] = abs_approx ? approx(lp.last()) : exact(lp.last());
+        lp.store(lowpass);
         dc = dcb;
     }
 };

@@ -14,13 +14,13 @@ namespace halvo {
 
 // Operations in this order are part of the result; do not regroup. The
 // scaled phase steps depend on the input only: they are computed ahead, in
-// vectors, while the low-pass runs.
+// vectors, while the low-pass runs (its two sections side by side).
 HALVO_INLINE void quadrature_demodulate(PhaseDiscriminator& discriminator, BiquadPair& lowpass, float scale,
                                         const cf32* in, float* out, std::size_t n) {
-    BiquadPair lp = lowpass;
+    BiquadPairLanes lp = BiquadPairLanes::load(lowpass);
     PhaseDiscriminator disc = discriminator;
-    disc.run(in, out, n, scale, [&lp](float v) { return lp.step(v); });
-    lowpass = lp;
+    disc.run_lagged(in, out, n, scale, lp, [](float y) { return y; });
+    lp.store(lowpass);
     discriminator = disc;
 }
 

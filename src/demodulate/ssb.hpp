@@ -29,17 +29,23 @@ struct SsbProductDemod {
 
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
+        if (n == 0) return;
         PhasorOscillator osc = bfo;
-        BiquadPair lp = lowpass;
+        // The low-pass pair runs its two sections side by side, so its
+        // output for a sample comes out one step later (BiquadPairLanes):
+        // each step finishes the sample before the one it takes in.
+        BiquadPairLanes lp = BiquadPairLanes::load(lowpass);
         DcBlocker dcb = dc;
         // Operations in this order are part of the result; do not regroup.
-        for (std::size_t i = 0; i < n; ++i) {
+        const auto mixed = [&](std::size_t i) {
             osc.advance();  // before use: the first sample already carries one step
-            const float v = fma32(in[i].re, osc.re, in[i].im * osc.im);  // fused: xi*pi rounded first
-            out[i] = dcb.step(lp.step(v));
-        }
+            return fma32(in[i].re, osc.re, in[i].im * osc.im);  // fused: xi*pi rounded first
+        };
+        lp.first(mixed(0));
+        for (std::size_t i = 1; i < n; ++i) out[i - 1] = dcb.step(lp.next(mixed(i)));
+        out[n - 1] = dcb.step(lp.last());
         bfo = osc;
-        lowpass = lp;
+        lp.store(lowpass);
         dc = dcb;
     }
 };

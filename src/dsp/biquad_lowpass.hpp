@@ -52,6 +52,16 @@ struct BiquadLowpass {
         return y;
     }
 
+    // The same step for two sections side by side, in lanes 0 and 1 (lanes 2
+    // and 3 stay 0).
+    HALVO_INLINE static f32x4 step_x2(const BiquadLowpass& c, f32x4& s1, f32x4& s2, f32x4 x) {
+        const f32x4 y = fma32x2(splat4(c.b0), x, s1);  // fused
+        const f32x4 t = fma32x2(splat4(c.b1), x, s2);  // fused, with the old s2
+        s1 = t - splat4(c.a1) * y;
+        s2 = splat4(c.b2) * x - splat4(c.a2) * y;
+        return y;
+    }
+
     // The same step for four sections side by side, one in each lane of a
     // vector (coefficients shared, states separate): the same operations on
     // each lane as step_with.
@@ -75,6 +85,53 @@ struct BiquadPair {
     }
 
     HALVO_INLINE float step(float x) { return second.step(first.step(x)); }
+};
+
+// A BiquadPair run with its two sections side by side in lanes 0 and 1 of a
+// vector: the first section on sample i while the second runs on sample
+// i - 1, fed the first one's output of the step before. One vector step per
+// sample does the work of two scalar ones, with the same operations on each
+// section, and the loop-carried chain stays that of one section. Outputs lag
+// inputs by one sample: first() takes a block's first input, next() each
+// later one and returns the output for the sample before it, last() returns
+// the output for the block's last sample. The two half steps at the ends
+// put the idle section's state back as it was.
+struct BiquadPairLanes {
+    BiquadLowpass c;  // the coefficients of both sections (designed alike)
+    f32x4 s1;         // lane 0: first section's s1, lane 1: second's; lanes 2, 3: 0
+    f32x4 s2;
+    f32x4 y;          // the last step's outputs
+
+    static BiquadPairLanes load(const BiquadPair& p) {
+        return {p.first, lanes2(p.first.s1, p.second.s1), lanes2(p.first.s2, p.second.s2), f32x4{}};
+    }
+
+    void store(BiquadPair& p) const {
+        p.first.s1 = s1[0];
+        p.first.s2 = s2[0];
+        p.second.s1 = s1[1];
+        p.second.s2 = s2[1];
+    }
+
+    HALVO_INLINE void first(float x) {
+        const f32x4 s1_old = s1, s2_old = s2;
+        y = BiquadLowpass::step_x2(c, s1, s2, lanes1(x));
+        s1 = __builtin_shufflevector(s1, s1_old, 0, 5, 2, 3);  // the second section did not run
+        s2 = __builtin_shufflevector(s2, s2_old, 0, 5, 2, 3);
+    }
+
+    HALVO_INLINE float next(float x) {
+        y = BiquadLowpass::step_x2(c, s1, s2, __builtin_shufflevector(lanes1(x), y, 0, 4, 1, 1));
+        return y[1];
+    }
+
+    HALVO_INLINE float last() {
+        const f32x4 s1_old = s1, s2_old = s2;
+        y = BiquadLowpass::step_x2(c, s1, s2, __builtin_shufflevector(f32x4{}, y, 0, 4, 1, 1));
+        s1 = __builtin_shufflevector(s1_old, s1, 0, 5, 2, 3);  // the first section did not run
+        s2 = __builtin_shufflevector(s2_old, s2, 0, 5, 2, 3);
+        return y[1];
+    }
 };
 
 }  // namespace halvo

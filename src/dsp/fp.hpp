@@ -231,6 +231,25 @@ HALVO_INLINE void run_staged(std::size_t n, Pre&& pre, Rec&& rec, Post&& post) {
     }
 }
 
+// run_pipelined for a recurrence whose output lags its input by one
+// sample: out[i - 1] = next(stage(i)) for i in [begin, end), begin >= 1.
+// Each step reads its own entry before writing the one before it.
+template <class Stage, class Next>
+HALVO_INLINE void run_pipelined_lag1(float* out, std::size_t begin, std::size_t end, Stage&& stage, Next&& next) {
+    const std::size_t groups = (end - begin) / 8;
+    if (groups > 0) {
+        for (std::size_t j = 0; j < 8; ++j) out[begin + j] = stage(begin + j);
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::size_t b = begin + 8 * g;
+        if (g + 1 < groups) {
+            for (std::size_t j = 0; j < 8; ++j) out[b + 8 + j] = stage(b + 8 + j);
+        }
+        for (std::size_t j = 0; j < 8; ++j) out[b + j - 1] = next(out[b + j]);
+    }
+    for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i - 1] = next(stage(i));
+}
+
 // float32 constants, pinned to their bit patterns.
 inline constexpr float kTwoPi = 6.2831855f;  // 2*pi
 static_assert(std::bit_cast<std::uint32_t>(kTwoPi) == 0x40C90FDBu);

@@ -21,13 +21,20 @@ struct PhaseDiscriminator {
         return fast_atan2(di, dr);
     }
 
-    // Phase steps fed into a recurrence: out[i] = rec(step(in[i]) * scale)
-    // for every i in order, the steps computed ahead in vectors.
-    template <class Rec>
-    HALVO_INLINE void run(const cf32* in, float* out, std::size_t n, float scale, Rec&& rec) {
+    // Phase steps, times scale, fed into a recurrence whose output lags its
+    // input by one sample (see BiquadPairLanes): lagged.first(v) takes the
+    // first step, lagged.next(v) each later one and returns the output for
+    // the step before it, lagged.last() the output for the last step;
+    // out[i] = finish(output i). The steps are computed ahead, in vectors.
+    template <class Lagged, class Finish>
+    HALVO_INLINE void run_lagged(const cf32* in, float* out, std::size_t n, float scale, Lagged& lagged,
+                                 Finish&& finish) {
         if (n == 0) return;
-        out[0] = rec(step(in[0]) * scale);  // against the previous call's last sample
-        run_pipelined(out, 1, n, [in, scale](std::size_t i) { return pair_step(in[i - 1], in[i]) * scale; }, rec);
+        lagged.first(step(in[0]) * scale);  // against the previous call's last sample
+        run_pipelined_lag1(
+            out, 1, n, [in, scale](std::size_t i) { return pair_step(in[i - 1], in[i]) * scale; },
+            [&](float v) { return finish(lagged.next(v)); });
+        out[n - 1] = finish(lagged.last());
         prev = in[n - 1];
     }
 

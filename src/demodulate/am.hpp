@@ -14,6 +14,7 @@
 #include "../dsp/biquad_lowpass.hpp"
 #include "../dsp/dc_blocker.hpp"
 #include "../dsp/fp.hpp"
+#include "../dsp/vec8.hpp"
 
 namespace halvo {
 
@@ -59,12 +60,23 @@ struct AmEnvelopeDemod {
         for_each_chunk(n, [&](std::size_t i0, std::size_t m) {
             const cf32* x = in + i0;
             float* o = out + i0;
+            // Eight samples at a time as vectors (their lanes in the order
+            // evens8 and odds8 give, put back by part_order8), then the rest.
+            std::size_t k = 0;
             if (!abs_approx) {
-                for (std::size_t j = 0; j < m; ++j) o[j] = fma32(x[j].re, x[j].re, x[j].im * x[j].im);  // fused: im*im rounded first
-            } else {
-                for (std::size_t j = 0; j < m; ++j) {
-                    o[j] = fma32(wi, abs32(x[j].re), wq * abs32(x[j].im));  // fused: wq*|im| rounded first
+                for (; k + 8 <= m; k += 8) {
+                    const f32x8 lo = load8(&x[k].re), hi = load8(&x[k + 4].re);
+                    const f32x8 re = evens8(lo, hi), im = odds8(lo, hi);
+                    store8(o + k, part_order8(fma32x8(re, re, im * im)));  // fused: im*im rounded first
                 }
+                for (; k < m; ++k) o[k] = fma32(x[k].re, x[k].re, x[k].im * x[k].im);
+            } else {
+                for (; k + 8 <= m; k += 8) {
+                    const f32x8 lo = load8(&x[k].re), hi = load8(&x[k + 4].re);
+                    const f32x8 re = abs8(evens8(lo, hi)), im = abs8(odds8(lo, hi));
+                    store8(o + k, part_order8(fma32x8(splat8(wi), re, splat8(wq) * im)));  // fused: wq*|im| rounded first
+                }
+                for (; k < m; ++k) o[k] = fma32(wi, abs32(x[k].re), wq * abs32(x[k].im));
             }
             std::size_t j = 0;
             if (i0 == 0) lp.first(o[j++]);

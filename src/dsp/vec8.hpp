@@ -50,6 +50,11 @@ HALVO_INLINE f32x8 clamp8(f32x8 x, float lo, float hi) {
 // Non-temporal store of eight floats to a 32-byte aligned p.
 HALVO_INLINE void stream8(float* p, f32x8 v) { _mm256_stream_ps(p, reinterpret_cast<__m256>(v)); }
 
+// |x| in every lane: the sign bit cleared, as fabsf does.
+HALVO_INLINE f32x8 abs8(f32x8 x) {
+    return reinterpret_cast<f32x8>(_mm256_andnot_ps(_mm256_set1_ps(-0.0f), reinterpret_cast<__m256>(x)));
+}
+
 // Shuffles, named by what they do to pairs (a, b) of eight samples kept as
 // a0 b0 a1 b1 ... in two vectors, lo (samples 0-3) and hi (4-7). evens8 and
 // odds8 split them into their a and b parts, join_lo8 and join_hi8 join
@@ -108,6 +113,16 @@ HALVO_INLINE f32x4 clamp4(f32x4 x, float lo, float hi) {
 }
 
 HALVO_INLINE f32x8 clamp8(f32x8 x, float lo, float hi) { return {clamp4(x.lo, lo, hi), clamp4(x.hi, lo, hi)}; }
+
+HALVO_INLINE f32x4 abs4(f32x4 x) {
+#if defined(__SSE2__)
+    return reinterpret_cast<f32x4>(_mm_andnot_ps(_mm_set1_ps(-0.0f), reinterpret_cast<__m128>(x)));
+#else
+    return f32x4{abs32(x[0]), abs32(x[1]), abs32(x[2]), abs32(x[3])};
+#endif
+}
+
+HALVO_INLINE f32x8 abs8(f32x8 x) { return {abs4(x.lo), abs4(x.hi)}; }
 
 HALVO_INLINE void stream8(float* p, f32x8 v) {
 #if defined(__SSE2__)

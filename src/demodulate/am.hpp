@@ -78,12 +78,14 @@ struct AmEnvelopeDemod {
                 }
                 for (; k < m; ++k) o[k] = fma32(wi, abs32(x[k].re), wq * abs32(x[k].im));
             }
-            std::size_t j = 0;
-            if (i0 == 0) lp.first(o[j++]);
+            // Each step finishes sample i - 1 (for the chunk's first, the
+            // previous chunk's last).
+            std::size_t i = i0;
+            if (i == 0) lp.first(out[i++]);
             if (!abs_approx) {
-                for (; j < m; ++j) o[j - 1] = exact(lp.next(o[j]));  // o[-1]: the previous chunk's last
+                for (; i < i0 + m; ++i) out[i - 1] = exact(lp.next(out[i]));
             } else {
-                for (; j < m; ++j) o[j - 1] = approx(lp.next(o[j]));
+                for (; i < i0 + m; ++i) out[i - 1] = approx(lp.next(out[i]));
             }
         });
         out[n - 1] = abs_approx ? approx(lp.last()) : exact(lp.last());

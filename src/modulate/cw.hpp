@@ -118,7 +118,8 @@ struct CwKeyedMod {
                 for (std::size_t t = 0; t < c; ++t) {
                     // The complex product (amp + 0j) * phasor, every term
                     // rounded: not amp*re, amp*im for zeros, infinities, NaN.
-                    const float amp = g * env[r + t];
+                    // (opaque: see there; keeps this loop scalar)
+                    const float amp = opaque(g * env[r + t]);
                     const float re = p[2 * t], im = p[2 * t + 1];
                     const float zero = 0.0f;
                     o[2 * t] = amp * re - zero * im;

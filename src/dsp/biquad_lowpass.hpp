@@ -52,22 +52,23 @@ struct BiquadLowpass {
         return y;
     }
 
-    // The same step for two sections side by side, in lanes 0 and 1 (lanes 2
-    // and 3 stay 0).
+    // The same step for sections side by side, one in each lane of a vector
+    // (coefficients shared, states separate): the same operations on each
+    // lane as step_with. step_x2 runs lanes 0 and 1 (lanes 2 and 3 stay 0),
+    // step_x4 all four.
     HALVO_INLINE static f32x4 step_x2(const BiquadLowpass& c, f32x4& s1, f32x4& s2, f32x4 x) {
-        const f32x4 y = fma32x2(splat4(c.b0), x, s1);  // fused
-        const f32x4 t = fma32x2(splat4(c.b1), x, s2);  // fused, with the old s2
-        s1 = t - splat4(c.a1) * y;
-        s2 = splat4(c.b2) * x - splat4(c.a2) * y;
-        return y;
+        return step_lanes<fma32x2>(c, s1, s2, x);
     }
 
-    // The same step for four sections side by side, one in each lane of a
-    // vector (coefficients shared, states separate): the same operations on
-    // each lane as step_with.
     HALVO_INLINE static f32x4 step_x4(const BiquadLowpass& c, f32x4& s1, f32x4& s2, f32x4 x) {
-        const f32x4 y = fma32x4(splat4(c.b0), x, s1);  // fused
-        const f32x4 t = fma32x4(splat4(c.b1), x, s2);  // fused, with the old s2
+        return step_lanes<fma32x4>(c, s1, s2, x);
+    }
+
+private:
+    template <f32x4 (*Fma)(f32x4, f32x4, f32x4)>
+    HALVO_INLINE static f32x4 step_lanes(const BiquadLowpass& c, f32x4& s1, f32x4& s2, f32x4 x) {
+        const f32x4 y = Fma(splat4(c.b0), x, s1);  // fused
+        const f32x4 t = Fma(splat4(c.b1), x, s2);  // fused, with the old s2
         s1 = t - splat4(c.a1) * y;
         s2 = splat4(c.b2) * x - splat4(c.a2) * y;
         return y;

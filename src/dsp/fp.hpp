@@ -157,13 +157,17 @@ HALVO_INLINE void for_each_chunk(std::size_t n, Body&& body) {
     for (std::size_t i0 = 0; i0 < n; i0 += kChunk) body(i0, (n - i0 < kChunk) ? n - i0 : kChunk);
 }
 
-// out[i] = rec(stage(i)) for i in [begin, end), in order. stage(i) depends on
-// the input only; rec is a recurrence. The stage of the next 8 samples is
-// computed (as one vector, through the output buffer) while the recurrence
-// runs over the current 8, so that the two overlap in the core instead of
-// running one after the other. The results are those of the plain loop.
-template <class Stage, class Rec>
+// out[i - Lag] = rec(stage(i)) for i in [begin, end), in order, Lag being 0
+// or 1 (begin >= Lag): a recurrence whose output lags its input by one
+// sample stores each output one place back, after reading its own entry.
+// stage(i) depends on the input only; rec is a recurrence. The stage of the
+// next 8 samples is computed (as one vector, through the output buffer)
+// while the recurrence runs over the current 8, so that the two overlap in
+// the core instead of running one after the other. The results are those
+// of the plain loop.
+template <std::size_t Lag = 0, class Stage, class Rec>
 HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, Stage&& stage, Rec&& rec) {
+    static_assert(Lag <= 1);
     const std::size_t groups = (end - begin) / 8;
     if (groups > 0) {
         for (std::size_t j = 0; j < 8; ++j) out[begin + j] = stage(begin + j);
@@ -173,9 +177,9 @@ HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, 
         if (g + 1 < groups) {
             for (std::size_t j = 0; j < 8; ++j) out[b + 8 + j] = stage(b + 8 + j);
         }
-        for (std::size_t j = 0; j < 8; ++j) out[b + j] = rec(out[b + j]);
+        for (std::size_t j = 0; j < 8; ++j) out[b + j - Lag] = rec(out[b + j]);
     }
-    for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i] = rec(stage(i));
+    for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i - Lag] = rec(stage(i));
 }
 
 // Unrolls a recurrence loop over one group where that pays: with hardware
@@ -229,25 +233,6 @@ HALVO_INLINE void run_staged(std::size_t n, Pre&& pre, Rec&& rec, Post&& post) {
         rec(groups * kGroup, ring(groups), tail);
         post(groups * kGroup, ring(groups), tail);
     }
-}
-
-// run_pipelined for a recurrence whose output lags its input by one
-// sample: out[i - 1] = next(stage(i)) for i in [begin, end), begin >= 1.
-// Each step reads its own entry before writing the one before it.
-template <class Stage, class Next>
-HALVO_INLINE void run_pipelined_lag1(float* out, std::size_t begin, std::size_t end, Stage&& stage, Next&& next) {
-    const std::size_t groups = (end - begin) / 8;
-    if (groups > 0) {
-        for (std::size_t j = 0; j < 8; ++j) out[begin + j] = stage(begin + j);
-    }
-    for (std::size_t g = 0; g < groups; ++g) {
-        const std::size_t b = begin + 8 * g;
-        if (g + 1 < groups) {
-            for (std::size_t j = 0; j < 8; ++j) out[b + 8 + j] = stage(b + 8 + j);
-        }
-        for (std::size_t j = 0; j < 8; ++j) out[b + j - 1] = next(out[b + j]);
-    }
-    for (std::size_t i = begin + 8 * groups; i < end; ++i) out[i - 1] = next(stage(i));
 }
 
 // float32 constants, pinned to their bit patterns.

@@ -31,7 +31,7 @@ struct PhaseDiscriminator {
                                  Finish&& finish) {
         if (n == 0) return;
         lagged.first(step(in[0]) * scale);  // against the previous call's last sample
-        run_pipelined_lag1(
+        run_pipelined<1>(
             out, 1, n, [in, scale](std::size_t i) { return pair_step(in[i - 1], in[i]) * scale; },
             [&](float v) { return finish(lagged.next(v)); });
         out[n - 1] = finish(lagged.last());

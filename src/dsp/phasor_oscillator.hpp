@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "fp.hpp"
@@ -28,6 +29,16 @@ struct PhasorOscillator {
     static PhasorOscillator unit() { return {1.0f, 0.0f, 1.0f, 0.0f, 0u}; }
 
     HALVO_INLINE void advance() { advance_by(c, s); }
+
+    // count advances, each new phasor stored as an (re, im) pair to pairs.
+    HALVO_INLINE void advance_into(float* pairs, std::size_t count) {
+        HALVO_UNROLL_GROUP
+        for (std::size_t t = 0; t < count; ++t) {
+            advance();
+            pairs[2 * t] = re;
+            pairs[2 * t + 1] = im;
+        }
+    }
 
     // True when one of the next k advances (k <= 1024) renormalises.
     HALVO_INLINE bool renormalises_within(std::uint32_t k) const { return (counter & 1023u) + k >= 1024u; }

@@ -60,14 +60,7 @@ struct AmDsbMod {
                     amp[r + t] = (limit ? at_least(at_most(e, 1.0f), -1.0f) : e) * g;
                 }
             },
-            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE {
-                HALVO_UNROLL_GROUP
-                for (std::size_t t = 0; t < m; ++t) {
-                    osc.advance();
-                    phasors[2 * (r + t)] = osc.re;
-                    phasors[2 * (r + t) + 1] = osc.im;
-                }
-            },
+            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE { osc.advance_into(phasors + 2 * r, m); },
             [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
                 float* const o = &out[i].re;
                 if (m == kGroup) {

@@ -72,27 +72,7 @@ struct FmPhaseAccumMod {
                 }
             },
             [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
-                float* const o = &out[i].re;
-                const float* const mp = messages + 2 * r;
-                const float* const cp = carriers + 2 * r;
-                if (m == kGroup) {
-                    const f32x8 m_lo = load8(mp), m_hi = load8(mp + 8);
-                    const f32x8 c_lo = load8(cp), c_hi = load8(cp + 8);
-                    const f32x8 gr = splat8(g) * evens8(m_lo, m_hi), gi = splat8(g) * odds8(m_lo, m_hi);
-                    const f32x8 cr = evens8(c_lo, c_hi), ci = odds8(c_lo, c_hi);
-                    const f32x8 re = gr * cr - gi * ci;
-                    const f32x8 im = gi * cr + gr * ci;
-                    sink.put8(o, join_lo8(re, im));
-                    sink.put8(o + 8, join_hi8(re, im));
-                    return;
-                }
-                for (std::size_t t = 0; t < m; ++t) {
-                    // (opaque: see there; keeps this loop scalar)
-                    const float gr = opaque(g * mp[2 * t]), gi = g * mp[2 * t + 1];
-                    const float cr = cp[2 * t], ci = cp[2 * t + 1];
-                    o[2 * t] = gr * cr - gi * ci;
-                    o[2 * t + 1] = gi * cr + gr * ci;
-                }
+                put_complex_products<true>(sink, &out[i].re, messages + 2 * r, carriers + 2 * r, m, g);
             });
         sink.finish();
         message = msg;

@@ -52,36 +52,9 @@ struct PmDirectPhaseMod {
                     scaled[2 * (r + t) + 1] = std::sin(phi) * g;
                 }
             },
-            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE {
-                HALVO_UNROLL_GROUP
-                for (std::size_t t = 0; t < m; ++t) {
-                    car.advance();
-                    carriers[2 * (r + t)] = car.re;
-                    carriers[2 * (r + t) + 1] = car.im;
-                }
-            },
+            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE { car.advance_into(carriers + 2 * r, m); },
             [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
-                float* const o = &out[i].re;
-                const float* const sp = scaled + 2 * r;
-                const float* const cp = carriers + 2 * r;
-                if (m == kGroup) {
-                    const f32x8 s_lo = load8(sp), s_hi = load8(sp + 8);
-                    const f32x8 c_lo = load8(cp), c_hi = load8(cp + 8);
-                    const f32x8 cg = evens8(s_lo, s_hi), sg = odds8(s_lo, s_hi);
-                    const f32x8 re = evens8(c_lo, c_hi), im = odds8(c_lo, c_hi);
-                    const f32x8 out_re = cg * re - sg * im;
-                    const f32x8 out_im = sg * re + cg * im;
-                    sink.put8(o, join_lo8(out_re, out_im));
-                    sink.put8(o + 8, join_hi8(out_re, out_im));
-                    return;
-                }
-                for (std::size_t t = 0; t < m; ++t) {
-                    // (opaque: see there; keeps this loop scalar)
-                    const float cg = opaque(sp[2 * t]), sg = sp[2 * t + 1];
-                    const float re = cp[2 * t], im = cp[2 * t + 1];
-                    o[2 * t] = cg * re - sg * im;
-                    o[2 * t + 1] = sg * re + cg * im;
-                }
+                put_complex_products<false>(sink, &out[i].re, scaled + 2 * r, carriers + 2 * r, m, 1.0f);
             });
         sink.finish();
         carrier = car;

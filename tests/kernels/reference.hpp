@@ -1,13 +1,19 @@
-// The modulators' sample loops written the plain way: one sample at a time,
-// every step in the documented order, through the sections' own step
+// Every class's sample loop written the plain way: one sample at a time,
+// every step in the documented order, through the sections' own scalar step
 // functions. The kernels restructure these loops for speed (stages computed
-// ahead or behind the recurrences, lanes packed in vectors); the tests hold
-// every level to these loops, bit for bit.
+// ahead of or behind the recurrences, sections side by side in vector
+// lanes); the tests hold every level to these loops, bit for bit.
 #pragma once
 
 #include <cmath>
 #include <cstddef>
 
+#include "demodulate/am.hpp"
+#include "demodulate/cw.hpp"
+#include "demodulate/fm.hpp"
+#include "demodulate/pm.hpp"
+#include "demodulate/ssb.hpp"
+#include "dsp/fast_atan2.hpp"
 #include "dsp/fp.hpp"
 #include "modulate/am.hpp"
 #include "modulate/cw.hpp"
@@ -18,6 +24,51 @@
 namespace reference {
 
 using halvo::cf32;
+
+// The phase step of one sample against the one before it.
+inline float phase_step(halvo::PhaseDiscriminator& d, cf32 x) {
+    const float dr = d.prev.re * x.re + d.prev.im * x.im;
+    const float di = x.im * d.prev.re - x.re * d.prev.im;
+    d.prev = x;
+    return halvo::fast_atan2(di, dr);
+}
+
+inline void process(halvo::CwEnvelopeDemod& m, const cf32* in, float* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const float mag = std::sqrt(in[i].re * in[i].re + in[i].im * in[i].im);
+        m.env = (1.0f - m.pole) * mag + m.pole * m.env;
+        out[i] = m.gain * m.env;
+    }
+}
+
+inline void process(halvo::AmEnvelopeDemod& m, const cf32* in, float* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const cf32 x = in[i];
+        float v;
+        if (m.abs_approx) {
+            v = m.lowpass.step(halvo::fma32(m.w_in, std::fabs(x.re), m.w_quad * std::fabs(x.im)));
+        } else {
+            const float y = m.lowpass.step(halvo::fma32(x.re, x.re, x.im * x.im));
+            v = (y < 0.0f) ? 0.0f : std::sqrt(y);
+        }
+        out[i] = m.dc.step(v);
+    }
+}
+
+inline void process(halvo::SsbProductDemod& m, const cf32* in, float* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        m.bfo.advance();
+        out[i] = m.dc.step(m.lowpass.step(halvo::fma32(in[i].re, m.bfo.re, in[i].im * m.bfo.im)));
+    }
+}
+
+inline void process(halvo::FmQuadratureDemod& m, const cf32* in, float* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = m.lowpass.step(phase_step(m.discriminator, in[i]) * m.gain);
+}
+
+inline void process(halvo::PmQuadratureDemod& m, const cf32* in, float* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = m.lowpass.step(phase_step(m.discriminator, in[i]) * m.k);
+}
 
 inline void process(halvo::AmDsbMod& m, const float* in, cf32* out, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {

@@ -1,8 +1,7 @@
 // Every instruction-set level of the sample loops against the scalar
 // reference: same inputs, same starting state, bitwise equal outputs and
-// equal state afterwards (checked through a following block). For the
-// modulators the reference is the plain one-sample-at-a-time loop of
-// reference.hpp; for the demodulators, the baseline level. NaNs count as
+// equal state afterwards (checked through a following block). The reference
+// is the plain one-sample-at-a-time loop of reference.hpp. NaNs count as
 // equal whatever their sign or payload: which NaN an operation returns when
 // both operands are NaN depends on the operand order a compiler picks.
 #include <cstdint>
@@ -61,15 +60,10 @@ const std::size_t kLengths[] = {0,   1,   2,   3,   4,   5,   6,   7,    8,    9
 template <class T, class In, class Out>
 using Slot = void (*KernelTable::*)(T&, const In*, Out*, std::size_t);
 
-// The reference loop of a class: the plain loop where one is written, the
-// baseline level otherwise.
+// The reference loop of a class.
 template <class T, class In, class Out>
-auto reference_of(Slot<T, In, Out> slot) {
-    if constexpr (requires(T& t, const In* i, Out* o) { reference::process(t, i, o, std::size_t{}); }) {
-        return [](T& t, const In* i, Out* o, std::size_t n) { reference::process(t, i, o, n); };
-    } else {
-        return [slot](T& t, const In* i, Out* o, std::size_t n) { (halvo::kernels::baseline.*slot)(t, i, o, n); };
-    }
+auto reference_of(Slot<T, In, Out>) {
+    return [](T& t, const In* i, Out* o, std::size_t n) { reference::process(t, i, o, n); };
 }
 
 template <class T, class In, class Out>

@@ -112,10 +112,20 @@ HALVO_INLINE float opaque(float x) {
 // mispredicted jump would cost more than the whole sample. Each returns
 // exactly one of its operands; NaN behaviour is spelled out per function.
 
+// The x86 max and min instructions return their second source operand when
+// either is NaN, so operand order matters. These are written in asm: GCC 12
+// has been seen to swap the operands of the max/min intrinsics in some
+// builds (the sanitizer build), which turns a NaN into the bound.
+
 // x < lo ? lo : x. A NaN x is returned as it is.
 HALVO_INLINE float at_least(float x, float lo) {
-#if defined(__SSE2__)
-    return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(lo), _mm_set_ss(x)));  // lo > x ? lo : x
+#if defined(__AVX__)
+    float r;
+    asm("vmaxss %2, %1, %0" : "=x"(r) : "x"(lo), "x"(x));  // max(lo, x), x on NaN
+    return r;
+#elif defined(__SSE2__)
+    asm("maxss %1, %0" : "+x"(lo) : "x"(x));  // lo = max(lo, x), x on NaN
+    return lo;
 #else
     return (x < lo) ? lo : x;
 #endif
@@ -123,8 +133,13 @@ HALVO_INLINE float at_least(float x, float lo) {
 
 // x > hi ? hi : x. A NaN x is returned as it is.
 HALVO_INLINE float at_most(float x, float hi) {
-#if defined(__SSE2__)
-    return _mm_cvtss_f32(_mm_min_ss(_mm_set_ss(hi), _mm_set_ss(x)));  // hi < x ? hi : x
+#if defined(__AVX__)
+    float r;
+    asm("vminss %2, %1, %0" : "=x"(r) : "x"(hi), "x"(x));  // min(hi, x), x on NaN
+    return r;
+#elif defined(__SSE2__)
+    asm("minss %1, %0" : "+x"(hi) : "x"(x));  // hi = min(hi, x), x on NaN
+    return hi;
 #else
     return (x > hi) ? hi : x;
 #endif

@@ -41,10 +41,13 @@ HALVO_INLINE f32x8 fma32x8(f32x8 a, f32x8 b, f32x8 c) {
 }
 
 // x limited to [lo, hi] in every lane: x < lo gives lo, x > hi gives hi, a
-// NaN x stays NaN (the order of max and min operands makes it so).
+// NaN x stays NaN (the order of max and min operands makes it so; asm for
+// the reason given at at_least).
 HALVO_INLINE f32x8 clamp8(f32x8 x, float lo, float hi) {
-    const __m256 low = _mm256_max_ps(_mm256_set1_ps(lo), reinterpret_cast<__m256>(x));  // lo > x ? lo : x
-    return reinterpret_cast<f32x8>(_mm256_min_ps(_mm256_set1_ps(hi), low));             // hi < . ? hi : .
+    f32x8 low, r;
+    asm("vmaxps %2, %1, %0" : "=x"(low) : "x"(splat8(lo)), "x"(x));   // max(lo, x), x on NaN
+    asm("vminps %2, %1, %0" : "=x"(r) : "x"(splat8(hi)), "x"(low));   // min(hi, low), low on NaN
+    return r;
 }
 
 // Non-temporal store of eight floats to a 32-byte aligned p.
@@ -104,8 +107,10 @@ HALVO_INLINE f32x8 fma32x8(f32x8 a, f32x8 b, f32x8 c) { return {fma32x4(a.lo, b.
 
 HALVO_INLINE f32x4 clamp4(f32x4 x, float lo, float hi) {
 #if defined(__SSE2__)
-    const __m128 low = _mm_max_ps(_mm_set1_ps(lo), reinterpret_cast<__m128>(x));  // lo > x ? lo : x
-    return reinterpret_cast<f32x4>(_mm_min_ps(_mm_set1_ps(hi), low));           // hi < . ? hi : .
+    f32x4 l = splat4(lo), h = splat4(hi);
+    asm("maxps %1, %0" : "+x"(l) : "x"(x));  // l = max(lo, x), x on NaN
+    asm("minps %1, %0" : "+x"(h) : "x"(l));  // h = min(hi, l), l on NaN
+    return h;
 #else
     return f32x4{at_most(at_least(x[0], lo), hi), at_most(at_least(x[1], lo), hi), at_most(at_least(x[2], lo), hi),
                  at_most(at_least(x[3], lo), hi)};

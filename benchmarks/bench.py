@@ -29,7 +29,9 @@ sys.path.insert(0, str(HERE))
 import peers  # noqa: E402
 
 FS = 48_000.0
-# (constructor arguments of the module's class, of the peer, input kind)
+# (constructor arguments of the module's class, of the peer, input kind); a
+# job's name is its class's name, followed by what sets it apart when a class
+# runs more than one job.
 JOBS = {
     "AmEnvelopeDemod": ((FS, 3000.0), (FS, 3000.0), "iq"),
     "CwEnvelopeDemod": ((FS, 700.0, 50.0), (FS, 700.0, 50.0), "iq"),
@@ -38,6 +40,9 @@ JOBS = {
     "PmQuadratureDemod": ((FS, 1.0, 3000.0), (FS, 1.0, 3000.0), "iq"),
     "AmDsbMod": ((FS, 10_000.0, 0.5, 0.5), (FS, 10_000.0, 0.5, 0.5), "audio"),
     "CwKeyedMod": ((FS, 700.0, 5.0, 5.0), (FS, 700.0, 5.0, 5.0), "keying"),
+    # Unequal rise and fall times take the keyer's general loop (equal ones
+    # need no pole choice).
+    "CwKeyedMod rise 5 ms, fall 8 ms": ((FS, 700.0, 5.0, 8.0), (FS, 700.0, 5.0, 8.0), "keying"),
     "SsbPhasingMod": ((FS, 1500.0, 1500.0, 10_000.0, True), (FS, 1500.0, 1500.0, 10_000.0, True), "audio"),
     "FmPhaseAccumMod": ((FS, 5000.0, 10_000.0), (FS, 5000.0, 10_000.0), "audio"),
     "PmDirectPhaseMod": ((FS, 1.0, 10_000.0), (FS, 1.0, 10_000.0), "audio"),
@@ -108,7 +113,8 @@ sys.path.insert(0, {here!r})
 import bench, peers, halvo_sdr
 name, which = sys.argv[1], sys.argv[2]
 args_mod, args_peer, kind = bench.JOBS[name]
-obj = getattr(halvo_sdr, name)(*args_mod) if which == "module" else getattr(peers, name)(*args_peer)
+cls = name.split()[0]
+obj = getattr(halvo_sdr, cls)(*args_mod) if which == "module" else getattr(peers, cls)(*args_peer)
 x = bench.make_input(kind, 1 << 22)
 obj.process(x[:4096])
 def rss(field):
@@ -139,8 +145,9 @@ def bench_one(name, quick):
     n_big = 1 << 22
     x = make_input(kind, n_big)
     res = {"class": name}
-    for which, factory in (("module", lambda: getattr(halvo_sdr, name)(*args_mod)),
-                           ("numpy", lambda: getattr(peers, name)(*args_peer))):
+    cls = name.split()[0]
+    for which, factory in (("module", lambda: getattr(halvo_sdr, cls)(*args_mod)),
+                           ("numpy", lambda: getattr(peers, cls)(*args_peer))):
         obj = factory()
         obj.process(x[:4096])
         big = median_time(lambda: obj.process(x), 3 if quick else 9)

@@ -139,6 +139,7 @@ int main() {
     row("PmQuadratureDemod", &KernelTable::PmQuadratureDemod, halvo::PmQuadratureDemod::make(48000, 1, 3000), iq);
     row("AmDsbMod", &KernelTable::AmDsbMod, halvo::AmDsbMod::make(48000, 10000, 0.5, 0.5), audio);
     row("CwKeyedMod", &KernelTable::CwKeyedMod, halvo::CwKeyedMod::make(48000, 700, 5, 5), audio);
+    row("  (rise 5, fall 8)", &KernelTable::CwKeyedMod, halvo::CwKeyedMod::make(48000, 700, 5, 8), audio);
     row("SsbPhasingMod", &KernelTable::SsbPhasingMod, halvo::SsbPhasingMod::make(48000, 1500, 1500, 10000, true),
         audio);
     row("FmPhaseAccumMod", &KernelTable::FmPhaseAccumMod, halvo::FmPhaseAccumMod::make(48000, 5000, 10000), audio);

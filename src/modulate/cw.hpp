@@ -50,9 +50,23 @@ struct CwKeyedMod {
     // from the input, and the output products after the recurrence, as
     // vectors; the recurrence keeps just the tone rotation and the envelope
     // step.
+    //
+    // With equal rise and fall poles (the usual keyer setting) both
+    // candidate envelopes are the same expression on the same values, so
+    // the pole choice cannot change a bit: that case runs a loop without it.
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
         if (n == 0) return;
+        if (std::bit_cast<std::uint32_t>(rise) == std::bit_cast<std::uint32_t>(fall)) {
+            run<true>(in, out, n);
+        } else {
+            run<false>(in, out, n);
+        }
+    }
+
+private:
+    template <bool kOnePole>
+    HALVO_INLINE void run(const float* in, cf32* out, std::size_t n) {
         const float a_rise = rise, a_fall = fall;
         const float b_rise = 1.0f - rise, b_fall = 1.0f - fall;  // rounded once per call
         const float g = gain;
@@ -69,9 +83,11 @@ struct CwKeyedMod {
             [&](std::size_t i, std::size_t r, std::size_t c) HALVO_STAGE {
                 if (c == kGroup) {
                     const f32x8 k = clamp8(load8(in + i), 0.0f, 1.0f);  // NaN passes
-                    store8(keyed + r, k);
                     store8(up + r, splat8(b_rise) * k);
-                    store8(down + r, splat8(b_fall) * k);
+                    if constexpr (!kOnePole) {
+                        store8(keyed + r, k);
+                        store8(down + r, splat8(b_fall) * k);
+                    }
                     return;
                 }
                 for (std::size_t t = 0; t < c; ++t) {
@@ -87,8 +103,12 @@ struct CwKeyedMod {
                     // choice is a blend, not a jump. k >= e is false when k or
                     // e is NaN: fall. e stays in a vector register throughout.
                     const f32x4 e_up = lanes1(up[r + t]) + a_rise * e;
-                    const f32x4 e_down = lanes1(down[r + t]) + a_fall * e;
-                    e = (lanes1(keyed[r + t]) >= e) ? e_up : e_down;
+                    if constexpr (kOnePole) {
+                        e = e_up;
+                    } else {
+                        const f32x4 e_down = lanes1(down[r + t]) + a_fall * e;
+                        e = (lanes1(keyed[r + t]) >= e) ? e_up : e_down;
+                    }
                     env[r + t] = e[0];
                     phasors[2 * (r + t)] = osc.re;
                     phasors[2 * (r + t) + 1] = osc.im;

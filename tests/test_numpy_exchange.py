@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 import halvo_sdr
+from platforms import needs_enforced_rlimit_as
 
 IQ = (np.exp(1j * 0.37 * np.arange(64)) * np.linspace(0.2, 1.5, 64)).astype(np.complex64)
 
@@ -363,6 +364,7 @@ def test_first_calls_from_many_threads_at_once():
     assert r.stdout.strip() == "ok"
 
 
+@needs_enforced_rlimit_as
 def test_output_allocation_failure_is_memory_error_and_state_untouched():
     r = run_py("""
         import resource, numpy as np, halvo_sdr

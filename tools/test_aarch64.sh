@@ -27,9 +27,9 @@ fi
 packages=(python3.11-minimal libpython3.11-minimal libpython3.11-stdlib python3-numpy
           libc6 libgcc-s1 libstdc++6 zlib1g libexpat1 libffi8 libssl3 libbz2-1.0 liblzma5 libuuid1
           libcrypt1 libblas3 liblapack3 libgfortran5 libsqlite3-0 libncursesw6 libtinfo6 libreadline8
-          libnsl2 libtirpc3)
+          libnsl2 libtirpc3 python3-scipy liblbfgsb0)
 arch_all=(python3-pytest python3-pluggy python3-iniconfig python3-packaging python3-hypothesis
-          python3-attr python3-sortedcontainers)
+          python3-attr python3-sortedcontainers python3-decorator)
 if [ ! -x "$sysroot/usr/bin/python3.11" ]; then
     if ! dpkg --print-foreign-architectures | grep -qx arm64; then dpkg --add-architecture arm64; fi
     apt-get update -qq

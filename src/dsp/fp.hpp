@@ -206,7 +206,7 @@ HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, 
 
 // Unrolls a recurrence loop over one group where that pays: with hardware
 // FMA the loop body is a few instructions; without it, each fused multiply-
-// add is a library call and unrolling only spills more.
+// add is a dozen double operations and unrolling only spills more.
 #if defined(__FMA__)
 #define HALVO_UNROLL_GROUP _Pragma("GCC unroll 8")
 #else

@@ -47,3 +47,4 @@ HALVO_SOAK_PYTHON="$work/venv-np2/bin/python" bash robustness/ci.sh
 echo "== clang 14 build and C++ tests"; bash tools/test_clang.sh
 echo "== aarch64 wheel under qemu-user"; bash tools/test_aarch64.sh
 echo "== Windows (mingw-w64) C++ tests under Wine"; bash tools/test_windows.sh
+echo "== macOS arm64 and x86-64: compile and link check"; bash tools/check_macos_build.sh

@@ -7,7 +7,13 @@
 #   HALVO_ZIG_BIN     folder holding the wrappers c++, ar and ranlib around `zig`
 # (environment variables, because CMake re-reads this file for every
 # try_compile and cache variables do not reach those.)
-set(CMAKE_SYSTEM_NAME Linux)
+# (tools/check_macos_build.sh uses it for macOS targets too, aarch64-macos
+# and x86_64-macos: a compile-and-link check of the C++ core and its tests.)
+if("$ENV{HALVO_ZIG_TARGET}" MATCHES "macos")
+  set(CMAKE_SYSTEM_NAME Darwin)
+else()
+  set(CMAKE_SYSTEM_NAME Linux)
+endif()
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "$ENV{HALVO_ZIG_TARGET}")
 set(CMAKE_CXX_COMPILER "$ENV{HALVO_ZIG_BIN}/c++")
 set(CMAKE_AR "$ENV{HALVO_ZIG_BIN}/ar" CACHE FILEPATH "")
@@ -20,4 +26,6 @@ set(HALVO_X86_64_V3_FLAGS "-mcpu=x86_64_v3" CACHE STRING "")
 # zig links its libc++ statically by itself, and its linker has no
 # --exclude-libs: a version script keeps libc++'s symbols (operator new and
 # delete among them) out of the module's dynamic symbol table.
-set(HALVO_MODULE_LINK_FLAGS "-Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/module-exports.map" CACHE STRING "")
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(HALVO_MODULE_LINK_FLAGS "-Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/module-exports.map" CACHE STRING "")
+endif()

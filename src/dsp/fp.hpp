@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../port/shuffle.hpp"
 #include "../port/soft_fma.hpp"
 #if defined(__SSE2__)
 #include <immintrin.h>

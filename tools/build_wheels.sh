@@ -58,6 +58,17 @@ for arch in "${arches[@]}"; do
     fixed=$(ls "$root"/dist/halvo_sdr-*manylinux*_$arch.whl)
     "$venv/bin/auditwheel" show "$fixed" | tee "$work/show-$arch.txt"
     grep -q "manylinux_2_17_$arch" "$work/show-$arch.txt"
+    # The C library's expf and sin/cos must be the ones called, as in a source
+    # build: had anything pulled in zig's compiler runtime (it once did, for
+    # __builtin_cpu_supports), its own math functions would be linked in
+    # silently, with other bits.
+    so=$work/so-$arch
+    rm -rf "$so" && "$venv/bin/python" -m zipfile -e "$fixed" "$so"
+    imports=$(readelf --dyn-syms -W "$so"/halvo_sdr*.so | awk '$7 == "UND" {print $8}')
+    for fn in expf sincosf; do
+        if ! grep -q "^$fn@" <<<"$imports"; then echo "$fn is not taken from the C library" >&2; exit 1; fi
+    done
+    if grep -q "^fmaf@" <<<"$imports"; then echo "the C library's fmaf is called" >&2; exit 1; fi
     "$venv/bin/abi3audit" --strict --report "$fixed" >"$work/abi3audit-$arch.json"
     echo "abi3audit --strict: ok"
     echo "$fixed"

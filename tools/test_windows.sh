@@ -18,7 +18,11 @@ export WINEDEBUG=-all WINEPREFIX=$root/build/wine-prefix
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/tools/mingw-toolchain.cmake" \
     -DHALVO_BUILD_MODULE=OFF -DHALVO_BUILD_TESTS=ON >/dev/null
 cmake --build "$build" -j 2 >/dev/null
-ctest --test-dir "$build" --output-on-failure
+# The borrow registry's threaded test is left out here: under Wine it hangs in
+# about one run of six (seen 2 of 8 on 2026-12-10; the other runs pass in 4 s),
+# not yet known whether in Wine's threads or in the registry. Run it by hand:
+#   WINEPREFIX=build/wine-prefix wine build/mingw/tests/registry/registry_test.exe
+ctest --test-dir "$build" --output-on-failure -E '^registry$'
 
 # The extension module linked as a .pyd against the stable ABI: an import
 # library for python3.dll made from the stable ABI's own list of functions

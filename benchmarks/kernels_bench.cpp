@@ -20,6 +20,9 @@
 #include <vector>
 
 #include "kernels/table.hpp"
+#if defined(__x86_64__)
+#include "port/cpu_x86.hpp"
+#endif
 
 using halvo::cf32;
 using halvo::kernels::KernelTable;
@@ -112,7 +115,7 @@ void row(const char* name, Slot<T, In, Out> slot, const T& fresh, const std::vec
     const Figures base = time_level(halvo::kernels::baseline, slot, fresh, in);
     std::printf("| %-18s | %8.2f | %6.1f |", name, base.big_ns, base.hot_ns * g_ghz);
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("x86-64-v3")) {
+    if (halvo::port::has_x86_64_v3()) {
         const Figures v3 = time_level(halvo::kernels::x86_64_v3, slot, fresh, in);
         std::printf(" %9.2f | %6.1f | %6.1f× |", v3.big_ns, v3.hot_ns * g_ghz, base.big_ns / v3.big_ns);
     } else {

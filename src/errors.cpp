@@ -65,7 +65,7 @@ PyObject* raise_not_instance(PyObject* obj, const char* target) {
     return nullptr;
 }
 
-PyObject* raise_panic(const char* text, const std::source_location& where) {
+PyObject* raise_panic(const char* text, const port::SourceLocation& where) {
     const char* msg = text ? text : "internal failure in native code";
     std::fprintf(stderr, "halvo_sdr: internal failure at %s:%u: %s\n", where.file_name(),
                  static_cast<unsigned>(where.line()), msg);

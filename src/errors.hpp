@@ -9,7 +9,7 @@
 #include <Python.h>
 
 #include <exception>
-#include <source_location>
+#include "port/source_location.hpp"
 #include <string>
 
 namespace halvo {
@@ -18,14 +18,14 @@ namespace halvo {
 // crosses into the interpreter.
 class Panic : public std::exception {
 public:
-    explicit Panic(std::string text, std::source_location where = std::source_location::current())
+    explicit Panic(std::string text, port::SourceLocation where = port::SourceLocation::current())
         : text_(std::move(text)), where_(where) {}
     const char* what() const noexcept override { return text_.c_str(); }
-    const std::source_location& where() const noexcept { return where_; }
+    const port::SourceLocation& where() const noexcept { return where_; }
 
 private:
     std::string text_;
-    std::source_location where_;
+    port::SourceLocation where_;
 };
 
 // "<Type>: <str(exc)>" of the pending Python error, which is cleared.
@@ -38,7 +38,7 @@ PyObject* raise_not_instance(PyObject* obj, const char* target);
 
 // Raises the internal-failure exception with the given text (after writing
 // the diagnostic line to standard error). Returns nullptr.
-PyObject* raise_panic(const char* text, const std::source_location& where);
+PyObject* raise_panic(const char* text, const port::SourceLocation& where);
 
 // Runs body() and returns its result; a C++ exception escaping it becomes
 // the internal-failure exception (cleanup held by destructors inside body has
@@ -50,9 +50,9 @@ R guard(R failed, Body&& body) noexcept {
     } catch (const Panic& p) {
         raise_panic(p.what(), p.where());
     } catch (const std::exception& e) {
-        raise_panic(e.what(), std::source_location::current());
+        raise_panic(e.what(), port::SourceLocation::current());
     } catch (...) {
-        raise_panic(nullptr, std::source_location::current());
+        raise_panic(nullptr, port::SourceLocation::current());
     }
     return failed;
 }

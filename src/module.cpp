@@ -92,6 +92,8 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace halvo
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_halvo_sdr(void) {
+// PyMODINIT_FUNC: extern "C", the return type, and exported: visibility
+// "default" on ELF and Mach-O, __declspec(dllexport) on Windows.
+PyMODINIT_FUNC PyInit_halvo_sdr(void) {
     return PyModuleDef_Init(&halvo::module_def);
 }

@@ -16,6 +16,7 @@ import numpy as np
 import pytest
 
 import halvo_sdr
+from platforms import native_only
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 
@@ -453,6 +454,7 @@ for name in CLASSES:
 """
 
 
+@native_only
 @pytest.mark.skipif(shutil.which("valgrind") is None, reason="valgrind is not installed")
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="valgrind and a sanitizer runtime do not mix")
 def test_memcheck_finds_no_definite_leak_or_invalid_access(tmp_path):

@@ -42,3 +42,9 @@ run_suite np1 "numpy<2" "scipy<1.14"
 
 # Robustness share of CI: fuzz corpus replay and a short fuzzing run, a reduced leak soak, then every test under AddressSanitizer/UBSan (robustness/README.md).
 HALVO_SOAK_PYTHON="$work/venv-np2/bin/python" bash robustness/ci.sh
+
+# Platforms: the oldest supported compilers (GCC 11, clang 14), the aarch64 manylinux wheel under qemu-user, the C++ tests for Windows under Wine.
+echo "== GCC 11 and clang 14 builds and C++ tests"; bash tools/test_compilers.sh
+echo "== aarch64 wheel under qemu-user"; bash tools/test_aarch64.sh
+echo "== Windows (mingw-w64) C++ tests under Wine"; bash tools/test_windows.sh
+echo "== macOS arm64 and x86-64: compile and link check"; bash tools/check_macos_build.sh

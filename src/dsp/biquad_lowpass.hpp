@@ -117,20 +117,20 @@ struct BiquadPairLanes {
     HALVO_INLINE void first(float x) {
         const f32x4 s1_old = s1, s2_old = s2;
         y = BiquadLowpass::step_x2(c, s1, s2, lanes1(x));
-        s1 = __builtin_shufflevector(s1, s1_old, 0, 5, 2, 3);  // the second section did not run
-        s2 = __builtin_shufflevector(s2, s2_old, 0, 5, 2, 3);
+        s1 = HALVO_SHUFFLE(s1, s1_old, 0, 5, 2, 3);  // the second section did not run
+        s2 = HALVO_SHUFFLE(s2, s2_old, 0, 5, 2, 3);
     }
 
     HALVO_INLINE float next(float x) {
-        y = BiquadLowpass::step_x2(c, s1, s2, __builtin_shufflevector(lanes1(x), y, 0, 4, 1, 1));
+        y = BiquadLowpass::step_x2(c, s1, s2, HALVO_SHUFFLE(lanes1(x), y, 0, 4, 1, 1));
         return y[1];
     }
 
     HALVO_INLINE float last() {
         const f32x4 s1_old = s1, s2_old = s2;
-        y = BiquadLowpass::step_x2(c, s1, s2, __builtin_shufflevector(f32x4{}, y, 0, 4, 1, 1));
-        s1 = __builtin_shufflevector(s1_old, s1, 0, 5, 2, 3);  // the first section did not run
-        s2 = __builtin_shufflevector(s2_old, s2, 0, 5, 2, 3);
+        y = BiquadLowpass::step_x2(c, s1, s2, HALVO_SHUFFLE(f32x4{}, y, 0, 4, 1, 1));
+        s1 = HALVO_SHUFFLE(s1_old, s1, 0, 5, 2, 3);  // the first section did not run
+        s2 = HALVO_SHUFFLE(s2_old, s2, 0, 5, 2, 3);
         return y[1];
     }
 };

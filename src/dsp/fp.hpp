@@ -10,6 +10,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "../port/shuffle.hpp"
+#include "../port/soft_fma.hpp"
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
@@ -29,8 +32,13 @@ struct cf32 {
 static_assert(sizeof(cf32) == 8 && alignof(cf32) == 4);
 
 // a*b + c rounded once. With hardware FMA this is one instruction; without
-// it, the C library's fmaf, which is exact.
+// it, the module's own correctly rounded one (never the C library's fmaf,
+// which is not exact everywhere).
+#if defined(__FMA__) || defined(__ARM_FEATURE_FMA) || defined(__aarch64__) || defined(_M_ARM64)
 HALVO_INLINE float fma32(float a, float b, float c) { return __builtin_fmaf(a, b, c); }
+#else
+HALVO_INLINE float fma32(float a, float b, float c) { return port::soft_fma32(a, b, c); }
+#endif
 
 // Correctly rounded float32 square root.
 HALVO_INLINE float sqrt32(float x) { return __builtin_sqrtf(x); }
@@ -199,7 +207,7 @@ HALVO_INLINE void run_pipelined(float* out, std::size_t begin, std::size_t end, 
 
 // Unrolls a recurrence loop over one group where that pays: with hardware
 // FMA the loop body is a few instructions; without it, each fused multiply-
-// add is a library call and unrolling only spills more.
+// add is a dozen double operations and unrolling only spills more.
 #if defined(__FMA__)
 #define HALVO_UNROLL_GROUP _Pragma("GCC unroll 8")
 #else

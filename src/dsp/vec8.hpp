@@ -64,18 +64,18 @@ HALVO_INLINE f32x8 abs8(f32x8 x) {
 // parts again. The parts hold the samples in the order 0 1 4 5 2 3 6 7,
 // which costs one in-lane shuffle each way; work lane by lane on parts in
 // that order and the join puts every sample back in its place.
-HALVO_INLINE f32x8 evens8(f32x8 lo, f32x8 hi) { return __builtin_shufflevector(lo, hi, 0, 2, 8, 10, 4, 6, 12, 14); }
-HALVO_INLINE f32x8 odds8(f32x8 lo, f32x8 hi) { return __builtin_shufflevector(lo, hi, 1, 3, 9, 11, 5, 7, 13, 15); }
-HALVO_INLINE f32x8 join_lo8(f32x8 a, f32x8 b) { return __builtin_shufflevector(a, b, 0, 8, 1, 9, 4, 12, 5, 13); }
-HALVO_INLINE f32x8 join_hi8(f32x8 a, f32x8 b) { return __builtin_shufflevector(a, b, 2, 10, 3, 11, 6, 14, 7, 15); }
+HALVO_INLINE f32x8 evens8(f32x8 lo, f32x8 hi) { return HALVO_SHUFFLE(lo, hi, 0, 2, 8, 10, 4, 6, 12, 14); }
+HALVO_INLINE f32x8 odds8(f32x8 lo, f32x8 hi) { return HALVO_SHUFFLE(lo, hi, 1, 3, 9, 11, 5, 7, 13, 15); }
+HALVO_INLINE f32x8 join_lo8(f32x8 a, f32x8 b) { return HALVO_SHUFFLE(a, b, 0, 8, 1, 9, 4, 12, 5, 13); }
+HALVO_INLINE f32x8 join_hi8(f32x8 a, f32x8 b) { return HALVO_SHUFFLE(a, b, 2, 10, 3, 11, 6, 14, 7, 15); }
 // Eight consecutive samples put in the parts' order 0 1 4 5 2 3 6 7.
-HALVO_INLINE f32x8 part_order8(f32x8 x) { return __builtin_shufflevector(x, x, 0, 1, 4, 5, 2, 3, 6, 7); }
+HALVO_INLINE f32x8 part_order8(f32x8 x) { return HALVO_SHUFFLE(x, x, 0, 1, 4, 5, 2, 3, 6, 7); }
 // Lanes 0-3, or 4-7, each doubled: a0 a0 a1 a1 a2 a2 a3 a3.
-HALVO_INLINE f32x8 dup_lo8(f32x8 a) { return __builtin_shufflevector(a, a, 0, 0, 1, 1, 2, 2, 3, 3); }
-HALVO_INLINE f32x8 dup_hi8(f32x8 a) { return __builtin_shufflevector(a, a, 4, 4, 5, 5, 6, 6, 7, 7); }
+HALVO_INLINE f32x8 dup_lo8(f32x8 a) { return HALVO_SHUFFLE(a, a, 0, 0, 1, 1, 2, 2, 3, 3); }
+HALVO_INLINE f32x8 dup_hi8(f32x8 a) { return HALVO_SHUFFLE(a, a, 4, 4, 5, 5, 6, 6, 7, 7); }
 // (b, a) for each pair (a, b); the even lanes of a with the odd lanes of b.
-HALVO_INLINE f32x8 swap_pairs8(f32x8 a) { return __builtin_shufflevector(a, a, 1, 0, 3, 2, 5, 4, 7, 6); }
-HALVO_INLINE f32x8 even_odd8(f32x8 a, f32x8 b) { return __builtin_shufflevector(a, b, 0, 9, 2, 11, 4, 13, 6, 15); }
+HALVO_INLINE f32x8 swap_pairs8(f32x8 a) { return HALVO_SHUFFLE(a, a, 1, 0, 3, 2, 5, 4, 7, 6); }
+HALVO_INLINE f32x8 even_odd8(f32x8 a, f32x8 b) { return HALVO_SHUFFLE(a, b, 0, 9, 2, 11, 4, 13, 6, 15); }
 
 #else
 
@@ -140,31 +140,31 @@ HALVO_INLINE void stream8(float* p, f32x8 v) {
 
 // The shuffles above, lane for lane the same, on the halves.
 HALVO_INLINE f32x8 evens8(f32x8 lo, f32x8 hi) {
-    return {__builtin_shufflevector(lo.lo, hi.lo, 0, 2, 4, 6), __builtin_shufflevector(lo.hi, hi.hi, 0, 2, 4, 6)};
+    return {HALVO_SHUFFLE(lo.lo, hi.lo, 0, 2, 4, 6), HALVO_SHUFFLE(lo.hi, hi.hi, 0, 2, 4, 6)};
 }
 HALVO_INLINE f32x8 odds8(f32x8 lo, f32x8 hi) {
-    return {__builtin_shufflevector(lo.lo, hi.lo, 1, 3, 5, 7), __builtin_shufflevector(lo.hi, hi.hi, 1, 3, 5, 7)};
+    return {HALVO_SHUFFLE(lo.lo, hi.lo, 1, 3, 5, 7), HALVO_SHUFFLE(lo.hi, hi.hi, 1, 3, 5, 7)};
 }
 HALVO_INLINE f32x8 join_lo8(f32x8 a, f32x8 b) {
-    return {__builtin_shufflevector(a.lo, b.lo, 0, 4, 1, 5), __builtin_shufflevector(a.hi, b.hi, 0, 4, 1, 5)};
+    return {HALVO_SHUFFLE(a.lo, b.lo, 0, 4, 1, 5), HALVO_SHUFFLE(a.hi, b.hi, 0, 4, 1, 5)};
 }
 HALVO_INLINE f32x8 join_hi8(f32x8 a, f32x8 b) {
-    return {__builtin_shufflevector(a.lo, b.lo, 2, 6, 3, 7), __builtin_shufflevector(a.hi, b.hi, 2, 6, 3, 7)};
+    return {HALVO_SHUFFLE(a.lo, b.lo, 2, 6, 3, 7), HALVO_SHUFFLE(a.hi, b.hi, 2, 6, 3, 7)};
 }
 HALVO_INLINE f32x8 part_order8(f32x8 x) {
-    return {__builtin_shufflevector(x.lo, x.hi, 0, 1, 4, 5), __builtin_shufflevector(x.lo, x.hi, 2, 3, 6, 7)};
+    return {HALVO_SHUFFLE(x.lo, x.hi, 0, 1, 4, 5), HALVO_SHUFFLE(x.lo, x.hi, 2, 3, 6, 7)};
 }
 HALVO_INLINE f32x8 dup_lo8(f32x8 a) {
-    return {__builtin_shufflevector(a.lo, a.lo, 0, 0, 1, 1), __builtin_shufflevector(a.lo, a.lo, 2, 2, 3, 3)};
+    return {HALVO_SHUFFLE(a.lo, a.lo, 0, 0, 1, 1), HALVO_SHUFFLE(a.lo, a.lo, 2, 2, 3, 3)};
 }
 HALVO_INLINE f32x8 dup_hi8(f32x8 a) {
-    return {__builtin_shufflevector(a.hi, a.hi, 0, 0, 1, 1), __builtin_shufflevector(a.hi, a.hi, 2, 2, 3, 3)};
+    return {HALVO_SHUFFLE(a.hi, a.hi, 0, 0, 1, 1), HALVO_SHUFFLE(a.hi, a.hi, 2, 2, 3, 3)};
 }
 HALVO_INLINE f32x8 swap_pairs8(f32x8 a) {
-    return {__builtin_shufflevector(a.lo, a.lo, 1, 0, 3, 2), __builtin_shufflevector(a.hi, a.hi, 1, 0, 3, 2)};
+    return {HALVO_SHUFFLE(a.lo, a.lo, 1, 0, 3, 2), HALVO_SHUFFLE(a.hi, a.hi, 1, 0, 3, 2)};
 }
 HALVO_INLINE f32x8 even_odd8(f32x8 a, f32x8 b) {
-    return {__builtin_shufflevector(a.lo, b.lo, 0, 5, 2, 7), __builtin_shufflevector(a.hi, b.hi, 0, 5, 2, 7)};
+    return {HALVO_SHUFFLE(a.lo, b.lo, 0, 5, 2, 7), HALVO_SHUFFLE(a.hi, b.hi, 0, 5, 2, 7)};
 }
 
 #endif

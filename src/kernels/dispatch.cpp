@@ -1,12 +1,16 @@
 // Chooses the kernel table for this process once, from the CPU.
 #include "table.hpp"
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include "../port/cpu_x86.hpp"
+#endif
+
 namespace halvo::kernels {
 
 const KernelTable& active() {
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(_M_X64)
     // Decided once; a static local is initialised thread-safely.
-    static const KernelTable& chosen = __builtin_cpu_supports("x86-64-v3") ? x86_64_v3 : baseline;
+    static const KernelTable& chosen = port::has_x86_64_v3() ? x86_64_v3 : baseline;
     return chosen;
 #else
     return baseline;

@@ -86,16 +86,16 @@ struct SsbPhasingMod {
                     // The first sample's first sections alone.
                     const f32x4 s1_old = s1, s2_old = s2;
                     y = BiquadLowpass::step_x4(c, s1, s2, load2(mixed));
-                    s1 = __builtin_shufflevector(s1, s1_old, 0, 1, 6, 7);
-                    s2 = __builtin_shufflevector(s2, s2_old, 0, 1, 6, 7);
+                    s1 = HALVO_SHUFFLE(s1, s1_old, 0, 1, 6, 7);
+                    s2 = HALVO_SHUFFLE(s2, s2_old, 0, 1, 6, 7);
                 }
             },
             [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
                 // Step for sample s = i + t: first sections on s + 1, second
                 // sections on s; (I, Q) of s comes out in lanes 2 and 3.
                 const auto step = [&](std::size_t t, f32x4 next) {
-                    y = BiquadLowpass::step_x4(c, s1, s2, __builtin_shufflevector(next, y, 0, 1, 4, 5));
-                    store2(filtered + 2 * (r + t), __builtin_shufflevector(y, y, 2, 3, 2, 3));
+                    y = BiquadLowpass::step_x4(c, s1, s2, HALVO_SHUFFLE(next, y, 0, 1, 4, 5));
+                    store2(filtered + 2 * (r + t), HALVO_SHUFFLE(y, y, 2, 3, 2, 3));
                 };
                 if (i + m < n) {  // every sample here has a next one
                     HALVO_UNROLL_GROUP
@@ -105,8 +105,8 @@ struct SsbPhasingMod {
                     // The last sample's second sections alone.
                     const f32x4 s1_old = s1, s2_old = s2;
                     step(m - 1, f32x4{});
-                    s1 = __builtin_shufflevector(s1_old, s1, 0, 1, 6, 7);
-                    s2 = __builtin_shufflevector(s2_old, s2, 0, 1, 6, 7);
+                    s1 = HALVO_SHUFFLE(s1_old, s1, 0, 1, 6, 7);
+                    s2 = HALVO_SHUFFLE(s2_old, s2, 0, 1, 6, 7);
                 }
             },
             [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {

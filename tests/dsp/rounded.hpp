@@ -8,12 +8,16 @@
 // Each result passes through a volatile float, so the compiler can neither
 // turn these back into float expressions nor fuse them: the helpers give
 // IEEE float32 results whatever the floating-point flags of the build.
-// Fused multiply-adds come from the C library's fmaf.
+// Fused multiply-adds come from the module's own correctly rounded one
+// (checked against exact arithmetic by check_soft_fma.py), not the C
+// library's fmaf, which is inexact in some C libraries (mingw-w64's).
 #pragma once
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+
+#include "port/soft_fma.hpp"
 
 namespace halvo_test {
 
@@ -28,7 +32,7 @@ inline float divide(float a, float b) { return rounded(static_cast<double>(a) / 
 inline float add(float a, float b) { return rounded(static_cast<double>(a) + b); }
 inline float sub(float a, float b) { return rounded(static_cast<double>(a) - b); }
 inline float root(float a) { return rounded(std::sqrt(static_cast<double>(a))); }
-inline float fused(float a, float b, float c) { return std::fmaf(a, b, c); }
+inline float fused(float a, float b, float c) { return halvo::port::soft_fma32(a, b, c); }
 
 // Hides a value from the optimiser, so that library calls on it run at run
 // time (like the module's own calls) instead of being folded while compiling.

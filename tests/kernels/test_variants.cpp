@@ -11,6 +11,9 @@
 
 #include "../dsp/harness.hpp"
 #include "kernels/table.hpp"
+#if defined(__x86_64__)
+#include "port/cpu_x86.hpp"
+#endif
 #include "reference.hpp"
 
 using halvo::cf32;
@@ -93,7 +96,7 @@ template <class T, class In, class Out>
 void compare_all_levels(const char* what, const T& fresh, Slot<T, In, Out> slot, float scale = 1.0f) {
     compare_level("x86-64", what, fresh, slot, halvo::kernels::baseline, scale);
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("x86-64-v3")) {
+    if (halvo::port::has_x86_64_v3()) {
         compare_level("x86-64-v3", what, fresh, slot, halvo::kernels::x86_64_v3, scale);
     } else {
         std::printf("  (this CPU lacks x86-64-v3: only the reference level runs here)\n");
@@ -209,7 +212,7 @@ void compare_large(const char* what, const T& fresh, Slot<T, float, cf32> slot) 
     cf32* const aligned = space.data() + ((32 - base % 32) % 32) / sizeof(cf32);
     std::vector<const KernelTable*> levels = {&halvo::kernels::baseline};
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("x86-64-v3")) levels.push_back(&halvo::kernels::x86_64_v3);
+    if (halvo::port::has_x86_64_v3()) levels.push_back(&halvo::kernels::x86_64_v3);
 #endif
     for (const KernelTable* level : levels) {
         for (cf32* out : {aligned, aligned + 1}) {

@@ -73,11 +73,11 @@ inline double bessel_i0(double x) {
 // plus one branch of margin, rounded up to whole branches (P*M taps). The
 // taps sum to one (unit gain at DC), designed in double, rounded to float32.
 inline std::vector<float> channelizer_prototype(int m_channels, double pass, double stop, double stopband_db) {
-    const double a = stopband_db;
+    const double a = stopband_db + 2.0;  // Kaiser's formulas fall short by up to 1.5 dB here
     const double beta = a > 50.0 ? 0.1102 * (a - 8.7) : (a >= 21.0 ? 0.5842 * std::pow(a - 21.0, 0.4) + 0.07886 * (a - 21.0) : 0.0);
     const double width = (stop - pass) / m_channels;  // cycles per sample
     const double estimate = (a - 7.95) / (14.36 * width) + 1.0;
-    const int p = static_cast<int>(std::ceil(estimate / m_channels)) + 1;
+    const int p = static_cast<int>(std::ceil(estimate / m_channels));
     const int len = p * m_channels;
     const double fc = 0.5 * (pass + stop) / m_channels;  // cut-off, cycles per sample
     const double centre = 0.5 * (len - 1);

@@ -169,12 +169,16 @@ TEST(tone_response_keeps_the_mask) {
         const double ripple_db = 20.0 * std::log10(1.0 + 2.0 * floor_amp) + 1e-4;
         halvo_test::Rng rng(5);
         double worst_pass = 0.0, worst_stop = 0.0;
-        const int steps = 160;
-        for (int s = 0; s <= steps; ++s) {
-            // Offsets over the whole band, -M/2 .. M/2 spacings.
-            const double off = -0.5 * sh.m + static_cast<double>(sh.m) * s / steps + 1e-3;
-            const bool pass = std::fabs(off) <= e.pass;
-            const bool stop = std::fabs(off) >= e.stop;
+        // Offsets: every 0.01 spacing out to +-2.5 spacings (pass band, both
+        // edges, the first aliases), then 200 over the whole band.
+        std::vector<double> offsets;
+        for (int s = -250; s <= 250; ++s) offsets.push_back(0.01 * s + 1e-4);
+        for (int s = 0; s < 200; ++s) offsets.push_back(-0.5 * sh.m + sh.m * (s + 0.5) / 200.0);
+        for (const double off : offsets) {
+            // The input's band wraps every M spacings.
+            const double wrapped = off - sh.m * std::nearbyint(off / sh.m);
+            const bool pass = std::fabs(wrapped) <= e.pass;
+            const bool stop = std::fabs(wrapped) >= e.stop;
             if (!pass && !stop) continue;
             const int k = static_cast<int>(rng.next() % static_cast<std::uint64_t>(sh.m));
             const double f = (k + off) / sh.m;  // cycles per sample

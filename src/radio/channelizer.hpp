@@ -250,10 +250,22 @@ struct Channelizer {
             for (std::size_t i = 0; i < rr - lead; ++i) pending[lead + i] = in[i];
         for (std::size_t f0 = 0; f0 < frames; f0 += kChannelizerChunk) {
             const std::size_t nf = frames - f0 < kChannelizerChunk ? frames - f0 : kChannelizerChunk;
-            for (std::size_t j = 0; j < nf; ++j) {
-                const std::size_t fj = f0 + j;
-                const cf32* fr = (fj == 0 && lead > 0) ? pending.data() : in + (fj * rr - lead);
-                scatter_frame(fr, static_cast<std::size_t>(hist) + j);
+            // Frames into the phase streams, stream by stream (contiguous
+            // stores; the loads stride by a frame).
+            std::size_t j0 = 0;
+            if (f0 == 0 && lead > 0) {
+                scatter_frame(pending.data(), static_cast<std::size_t>(hist));
+                j0 = 1;
+            }
+            const std::size_t rw = static_cast<std::size_t>(rows);
+            for (std::size_t st = 0; st < rr; ++st) {
+                float* dr = sre.data() + st * rw + static_cast<std::size_t>(hist);
+                float* di = sim.data() + st * rw + static_cast<std::size_t>(hist);
+                const cf32* src = in + ((f0 + j0) * rr - lead + (rr - 1 - st));
+                for (std::size_t j = j0; j < nf; ++j) {
+                    dr[j] = src[(j - j0) * rr].re;
+                    di[j] = src[(j - j0) * rr].im;
+                }
             }
             run_chunk(out, frames, f0, nf);
             // Keep the last hist entries of every phase stream.

@@ -307,7 +307,35 @@ private:
             const float* cim = sim.data() + static_cast<std::size_t>(s) * rw + hist;
             float* ur = zr.data() + static_cast<std::size_t>(row_of[static_cast<std::size_t>(b)]) * C;
             float* ui = zi.data() + static_cast<std::size_t>(row_of[static_cast<std::size_t>(b)]) * C;
+            // Each lane group's sum is a chain of dependent fused
+            // multiply-adds: eight chains side by side (32 frames) keep the
+            // FMA units busy through their latency.
             std::size_t i = 0;
+            for (; i + 32 <= nv; i += 32) {
+                f32x8 r0 = splat8(0.0f), r1 = r0, r2 = r0, r3 = r0, i0 = r0, i1 = r0, i2 = r0, i3 = r0;
+                const float* xr = cre + i - a0;
+                const float* xi = cim + i - a0;
+                for (int q = 0; q < p; ++q) {
+                    const f32x8 hv = splat8(hb[q]);
+                    const std::ptrdiff_t o = -static_cast<std::ptrdiff_t>(q) * stride;
+                    r0 = fma32x8(hv, load8(xr + o), r0);
+                    r1 = fma32x8(hv, load8(xr + o + 8), r1);
+                    r2 = fma32x8(hv, load8(xr + o + 16), r2);
+                    r3 = fma32x8(hv, load8(xr + o + 24), r3);
+                    i0 = fma32x8(hv, load8(xi + o), i0);
+                    i1 = fma32x8(hv, load8(xi + o + 8), i1);
+                    i2 = fma32x8(hv, load8(xi + o + 16), i2);
+                    i3 = fma32x8(hv, load8(xi + o + 24), i3);
+                }
+                store8(ur + i, r0);
+                store8(ur + i + 8, r1);
+                store8(ur + i + 16, r2);
+                store8(ur + i + 24, r3);
+                store8(ui + i, i0);
+                store8(ui + i + 8, i1);
+                store8(ui + i + 16, i2);
+                store8(ui + i + 24, i3);
+            }
             for (; i + 16 <= nv; i += 16) {
                 f32x8 r0 = splat8(0.0f), r1 = r0, i0 = r0, i1 = r0;
                 const float* xr = cre + i - a0;

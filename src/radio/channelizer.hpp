@@ -258,13 +258,24 @@ struct Channelizer {
                 j0 = 1;
             }
             const std::size_t rw = static_cast<std::size_t>(rows);
+#if defined(__AVX__)
+            if (rr % 4 == 0) {
+                // Eight frames by four phases at a time: one 8 x 8 transpose
+                // in registers instead of 64 single-float moves.
+                for (; j0 + 8 <= nf; j0 += 8) {
+                    const cf32* src = in + ((f0 + j0) * rr - lead);
+                    const std::size_t pos = static_cast<std::size_t>(hist) + j0;
+                    for (std::size_t st = 0; st < rr; st += 4) transpose_8x4(src + (rr - 4 - st), st, pos);
+                }
+            }
+#endif
             for (std::size_t st = 0; st < rr; ++st) {
                 float* dr = sre.data() + st * rw + static_cast<std::size_t>(hist);
                 float* di = sim.data() + st * rw + static_cast<std::size_t>(hist);
-                const cf32* src = in + ((f0 + j0) * rr - lead + (rr - 1 - st));
                 for (std::size_t j = j0; j < nf; ++j) {
-                    dr[j] = src[(j - j0) * rr].re;
-                    di[j] = src[(j - j0) * rr].im;
+                    const cf32 v = in[(f0 + j) * rr - lead + (rr - 1 - st)];
+                    dr[j] = v.re;
+                    di[j] = v.im;
                 }
             }
             run_chunk(out, frames, f0, nf);
@@ -282,6 +293,42 @@ struct Channelizer {
     }
 
 private:
+#if defined(__AVX__)
+    // Phases st .. st+3 of eight frames (frame j's samples for them at
+    // src[j*R .. j*R + 3], phase st+3 first) into the phase streams at
+    // positions pos .. pos+7.
+    HALVO_INLINE void transpose_8x4(const cf32* src, std::size_t st, std::size_t pos) {
+        const std::size_t rr = static_cast<std::size_t>(r);
+        f32x8 l[8];
+        for (int j = 0; j < 8; ++j) l[j] = load8(&src[static_cast<std::size_t>(j) * rr].re);
+        f32x8 t[8], u[8];
+        for (int q = 0; q < 4; ++q) {
+            t[2 * q] = __builtin_shufflevector(l[2 * q], l[2 * q + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+            t[2 * q + 1] = __builtin_shufflevector(l[2 * q], l[2 * q + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+        }
+        for (int q = 0; q < 2; ++q) {
+            const f32x8 a = t[4 * q], b = t[4 * q + 2], c = t[4 * q + 1], d = t[4 * q + 3];
+            u[4 * q] = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13);
+            u[4 * q + 1] = __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
+            u[4 * q + 2] = __builtin_shufflevector(c, d, 0, 1, 8, 9, 4, 5, 12, 13);
+            u[4 * q + 3] = __builtin_shufflevector(c, d, 2, 3, 10, 11, 6, 7, 14, 15);
+        }
+        // Column (lane) c of the frames: c = 2*(3 - i) + (0 re, 1 im) for phase st + i.
+        const std::size_t rw = static_cast<std::size_t>(rows);
+        for (int c = 0; c < 4; ++c) {
+            const f32x8 lo = __builtin_shufflevector(u[c], u[c + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+            const f32x8 hi = __builtin_shufflevector(u[c], u[c + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+            // lo is column c, hi column c + 4.
+            const std::size_t phase_lo = st + 3 - static_cast<std::size_t>(c / 2);
+            const std::size_t phase_hi = st + 1 - static_cast<std::size_t>(c / 2);
+            float* dlo = ((c & 1) ? sim.data() : sre.data()) + phase_lo * rw + pos;
+            float* dhi = ((c & 1) ? sim.data() : sre.data()) + phase_hi * rw + pos;
+            store8(dlo, lo);
+            store8(dhi, hi);
+        }
+    }
+#endif
+
     HALVO_INLINE void scatter_frame(const cf32* fr, std::size_t pos) {
         const std::size_t rr = static_cast<std::size_t>(r);
         const std::size_t rw = static_cast<std::size_t>(rows);

@@ -9,7 +9,10 @@ not timed), and prints each figure with its ratio to halvo's fastest level.
 
     cmake -S . -B build/bench -DHALVO_BUILD_MODULE=OFF -DHALVO_BUILD_BENCH=ON
     cmake --build build/bench -j2 --target channelizer_bench
-    /usr/bin/python3 benchmarks/channelizer_peers.py build/bench/channelizer_bench
+    /usr/bin/python3 benchmarks/channelizer_peers.py build/bench/channelizer_bench [SAMPLES]
+
+SAMPLES (default 2**20) per timed call; 65536 keeps input and output in the
+caches.
 """
 from __future__ import annotations
 
@@ -53,7 +56,10 @@ def gnuradio_ns(taps: np.ndarray, oversample: int, x: np.ndarray) -> float | Non
 
 
 def main(argv: list[str]) -> int:
+    global SAMPLES
     bench = argv[1] if len(argv) > 1 else "build/bench/channelizer_bench"
+    if len(argv) > 2:
+        SAMPLES = int(argv[2])
     with tempfile.TemporaryDirectory() as tmp:
         out = subprocess.run([bench, "--taps-out", tmp, "--samples", str(SAMPLES), "--repeats", str(REPEATS)],
                              check=True, capture_output=True, text=True).stdout

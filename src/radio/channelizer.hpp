@@ -152,8 +152,8 @@ inline void fft_inverse(int m, const float* wr, const float* wi, float* zr, floa
 }
 
 // Frames per chunk: the branch sums and the FFT of this many frames run side
-// by side as vectors (lane = frame). A multiple of 16.
-inline constexpr int kChannelizerChunk = 32;
+// by side as vectors (lane = frame). A multiple of 32.
+inline constexpr int kChannelizerChunk = 64;
 
 struct Channelizer {
     // Fixed at construction.

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "../dsp/fp.hpp"
+#include "../port/shuffle.hpp"
 #include "../dsp/vec8.hpp"
 
 namespace halvo {
@@ -303,21 +304,21 @@ private:
         for (int j = 0; j < 8; ++j) l[j] = load8(&src[static_cast<std::size_t>(j) * rr].re);
         f32x8 t[8], u[8];
         for (int q = 0; q < 4; ++q) {
-            t[2 * q] = __builtin_shufflevector(l[2 * q], l[2 * q + 1], 0, 8, 1, 9, 4, 12, 5, 13);
-            t[2 * q + 1] = __builtin_shufflevector(l[2 * q], l[2 * q + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+            t[2 * q] = HALVO_SHUFFLE(l[2 * q], l[2 * q + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+            t[2 * q + 1] = HALVO_SHUFFLE(l[2 * q], l[2 * q + 1], 2, 10, 3, 11, 6, 14, 7, 15);
         }
         for (int q = 0; q < 2; ++q) {
             const f32x8 a = t[4 * q], b = t[4 * q + 2], c = t[4 * q + 1], d = t[4 * q + 3];
-            u[4 * q] = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13);
-            u[4 * q + 1] = __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
-            u[4 * q + 2] = __builtin_shufflevector(c, d, 0, 1, 8, 9, 4, 5, 12, 13);
-            u[4 * q + 3] = __builtin_shufflevector(c, d, 2, 3, 10, 11, 6, 7, 14, 15);
+            u[4 * q] = HALVO_SHUFFLE(a, b, 0, 1, 8, 9, 4, 5, 12, 13);
+            u[4 * q + 1] = HALVO_SHUFFLE(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
+            u[4 * q + 2] = HALVO_SHUFFLE(c, d, 0, 1, 8, 9, 4, 5, 12, 13);
+            u[4 * q + 3] = HALVO_SHUFFLE(c, d, 2, 3, 10, 11, 6, 7, 14, 15);
         }
         // Column (lane) c of the frames: c = 2*(3 - i) + (0 re, 1 im) for phase st + i.
         const std::size_t rw = static_cast<std::size_t>(rows);
         for (int c = 0; c < 4; ++c) {
-            const f32x8 lo = __builtin_shufflevector(u[c], u[c + 4], 0, 1, 2, 3, 8, 9, 10, 11);
-            const f32x8 hi = __builtin_shufflevector(u[c], u[c + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+            const f32x8 lo = HALVO_SHUFFLE(u[c], u[c + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+            const f32x8 hi = HALVO_SHUFFLE(u[c], u[c + 4], 4, 5, 6, 7, 12, 13, 14, 15);
             // lo is column c, hi column c + 4.
             const std::size_t phase_lo = st + 3 - static_cast<std::size_t>(c / 2);
             const std::size_t phase_hi = st + 1 - static_cast<std::size_t>(c / 2);

@@ -39,6 +39,7 @@
 
 #include "../dsp/fp.hpp"
 #include "../dsp/vec8.hpp"
+#include "../simd/canonical_nan.hpp"
 
 namespace halvo {
 
@@ -290,6 +291,8 @@ struct Channelizer {
         const std::size_t left = lead + n - frames * rr;
         for (std::size_t i = 0; i < left; ++i) pending[i] = in[n - left + i];
         pending_n = left;
+        // Every NaN written becomes the one quiet NaN (canonical_nan.hpp).
+        simd::canonicalise_nans<Isa>(&out->re, 2 * static_cast<std::size_t>(m) * frames);
     }
 
 private:

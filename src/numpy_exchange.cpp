@@ -142,6 +142,8 @@ BorrowTable* borrow_registry() {
     if (cached) return cached;
     Registry registry{};
     if (!registry_cell.get(registry, load_registry)) {
+        // "Interal" is spelt so on purpose: the message text is part of the
+        // module's surface, matched by callers as it stands. Do not correct it.
         throw Panic("Interal borrow checking API error: " + take_error_description());
     }
     cached = registry.table;

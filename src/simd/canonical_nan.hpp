@@ -25,21 +25,22 @@ inline constexpr std::uint32_t kCanonicalNan = 0x7FC00000u;
 // set level keeps its own copy and never shares one with another level.
 template <class Isa>
 [[gnu::always_inline]] inline void canonicalise_nans(float* p, std::size_t count) {
-    typedef std::int32_t i32x8 __attribute__((vector_size(32)));
-    const i32x8 magnitude = {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF,
-                             0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF};
-    const i32x8 inf = {0x7F800000, 0x7F800000, 0x7F800000, 0x7F800000,
-                       0x7F800000, 0x7F800000, 0x7F800000, 0x7F800000};
-    const i32x8 qnan = {0x7FC00000, 0x7FC00000, 0x7FC00000, 0x7FC00000,
-                        0x7FC00000, 0x7FC00000, 0x7FC00000, 0x7FC00000};
+    // One register of lanes: eight with AVX2, else four (SSE2, NEON). A
+    // type wider than the registers is split by GCC through the stack.
+#if defined(__AVX2__)
+    constexpr std::size_t kLanes = 8;
+#else
+    constexpr std::size_t kLanes = 4;
+#endif
+    typedef std::int32_t lanes __attribute__((vector_size(4 * kLanes)));
     std::size_t i = 0;
     // Integer compares on the bit patterns: a NaN's magnitude bits exceed
     // those of infinity, whatever the floating-point unit would say.
-    for (; i + 8 <= count; i += 8) {
-        i32x8 v;
+    for (; i + kLanes <= count; i += kLanes) {
+        lanes v;
         std::memcpy(&v, p + i, sizeof v);
-        const i32x8 nan = (v & magnitude) > inf;  // all ones in a NaN lane
-        v = (v & ~nan) | (qnan & nan);
+        const lanes nan = (v & 0x7FFFFFFF) > 0x7F800000;  // all ones in a NaN lane
+        v = (v & ~nan) | (nan & static_cast<std::int32_t>(kCanonicalNan));
         std::memcpy(p + i, &v, sizeof v);
     }
     for (; i < count; ++i) {

@@ -117,11 +117,15 @@ PyObject* process_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         InputView view;
         if (!view.accept(slot[0], in_type)) {
             rename_conversion_error(D.names[0]);
+            add_array_note(slot[0], in_type, D.class_name, D.callable_name, D.names[0]);
             return nullptr;
         }
         const void* data = nullptr;
         std::size_t n = 0;
-        if (!view.contiguous(&data, &n)) return nullptr;
+        if (!view.contiguous(&data, &n)) {
+            add_array_note(slot[0], in_type, D.class_name, D.callable_name, D.names[0]);
+            return nullptr;
+        }
         // The output exists before the state moves: a failed allocation
         // leaves the object exactly as it was.
         SampleBuffer out;

@@ -258,7 +258,7 @@ def plot(path: Path, fs: float, fs_audio: float, chan: Channel, wide: IQ, narrow
     ax[0].plot(f / 1e3, p, lw=0.6)
     lo, hi = chan.offset_hz - chan.cutoff_hz, chan.offset_hz + chan.cutoff_hz
     ax[0].axvspan(lo / 1e3, hi / 1e3, color="C1", alpha=0.3, label="channel filter")
-    ax[0].set(xlabel="frequency (kHz)", ylabel="power (dB)",
+    ax[0].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(p.max() - 110, p.max() + 5),
               title=f"wideband input, {fs / 1e3:g} kHz")
     ax[0].legend(loc="upper right")
 
@@ -267,7 +267,8 @@ def plot(path: Path, fs: float, fs_audio: float, chan: Channel, wide: IQ, narrow
     if chan.mode == "ssb":
         ax[1].axvline(chan.bfo_hz / 1e3, color="C3", ls="--", label="BFO (suppressed carrier)")
         ax[1].legend(loc="upper right")
-    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)",
+    # (spectrum_db floors empty bins at -200 dB: show the 110 dB below the peak)
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(p.max() - 110, p.max() + 5),
               title=f"channel after mixing, filtering and decimation, {fs_audio / 1e3:g} kHz")
 
     t = np.arange(len(audio)) / fs_audio

@@ -23,10 +23,12 @@ from __future__ import annotations
 
 import argparse
 import csv
+import importlib
 import sys
 import time
 from dataclasses import asdict, dataclass
 from pathlib import Path
+from typing import Any
 
 import numpy as np
 
@@ -117,7 +119,8 @@ def main(argv: list[str] | None = None) -> int:
     args = ap.parse_args(argv)
 
     try:
-        from dask.distributed import Client, LocalCluster, as_completed
+        # (Dask's API is untyped: held as Any for the type checker.)
+        dd: Any = importlib.import_module("dask.distributed")
     except ImportError:
         print("batch.py needs Dask's distributed: pip install distributed", file=sys.stderr)
         return 2
@@ -134,11 +137,11 @@ def main(argv: list[str] | None = None) -> int:
 
     cluster = None
     if args.scheduler:
-        client = Client(args.scheduler)
+        client = dd.Client(args.scheduler)
     else:
-        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
+        cluster = dd.LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
                                dashboard_address=None)
-        client = Client(cluster)
+        client = dd.Client(cluster)
     try:
         client.upload_file(str(Path(__file__).with_name("sdrio.py")))  # the workers' reader and writer
         workers = len(client.scheduler_info()["workers"])
@@ -148,7 +151,7 @@ def main(argv: list[str] | None = None) -> int:
                                  args.rate, args.block, pure=False) for f in files]
         bar = Progress(len(files), "demodulating", unit="files")
         results: list[Result] = []
-        for n, future in enumerate(as_completed(futures), 1):
+        for n, future in enumerate(dd.as_completed(futures), 1):
             results.append(future.result())
             bar.update(n)
         bar.close()

@@ -151,12 +151,12 @@ def ssb_product_demod() -> Figure:
                    arrowprops={"arrowstyle": "->"})
     ax[0].annotate("bfo − 1100 Hz", ((bfo - 1100) / 1e3, -12), xytext=(-5, -20),
                    arrowprops={"arrowstyle": "->"})
-    ax[0].set(xlabel="frequency (kHz)", ylabel="power (dB)", ylim=(-120, 5),
+    ax[0].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-120, 5),
               title="input: complex baseband, two tones")
     ax[0].legend(loc="upper left")
     f, p = spectrum_db(out[2000:], fs, 4096)
     ax[1].plot(f / 1e3, p)
-    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)", ylim=(-120, 5),
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-120, 5),
               title="output: audio at 600 Hz and 1100 Hz (Re(x·conj(BFO)), low-pass, DC blocker)")
     return fig
 
@@ -217,6 +217,13 @@ def pm_quadrature_demod() -> Figure:
 
 # --------------------------------------------------------------- modulators
 
+def am_dsb_mod_spectrum() -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """The spectrum the AmDsbMod figure draws (and its test measures)."""
+    fs = 48_000.0
+    m = halvo_sdr.AmDsbMod(fs, rf_hz=6_000, carrier_level=0.5, modulation_index=0.5)
+    return spectrum_db(m.process(tone(1_000, fs, int(fs), 0.8)), fs, 8192)
+
+
 def am_dsb_mod() -> Figure:
     fs = 48_000.0
     n = int(0.004 * fs)
@@ -232,11 +239,14 @@ def am_dsb_mod() -> Figure:
     ax[0].set(xlabel="time (ms)", ylabel="envelope (rf_hz = 0: the real part)",
               title="over-modulated: below zero the carrier is inverted; the clamp limits to −1..+1")
     ax[0].legend(loc="lower left")
-    m = halvo_sdr.AmDsbMod(fs, rf_hz=6_000, carrier_level=0.5, modulation_index=0.5)
-    f, p = spectrum_db(m.process(tone(1_000, fs, int(fs), 0.8)), fs, 8192)
+    f, p = am_dsb_mod_spectrum()
     ax[1].plot(f / 1e3, p)
-    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)", xlim=(-12, 12), ylim=(-100, 0),
-              title="rf_hz = 6 kHz, index 0.5, 1 kHz tone of 0.8: carrier 0.5, sidebands 0.1 at ±1 kHz")
+    for level, what in ((0.5, "carrier 0.5"), (0.2, "sidebands 0.2")):
+        ax[1].axhline(20 * np.log10(level), color="C3", ls="--", lw=0.7)
+        ax[1].annotate(f"{what}: {20 * np.log10(level):.0f} dB", (-11.5, 20 * np.log10(level) + 1.5), color="C3")
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", xlim=(-12, 12), ylim=(-100, 0),
+              title="rf_hz = 6 kHz, index 0.5, 1 kHz tone of 0.8:\n"
+                    "carrier 0.5 at 6 kHz, sidebands 0.2 (index × tone / 2) at 5 and 7 kHz")
     return fig
 
 
@@ -263,7 +273,7 @@ def cw_keyed_mod() -> Figure:
         m = halvo_sdr.CwKeyedMod(fs, tone_hz=0, rise_ms=rise, fall_ms=rise)
         f, p = spectrum_db(m.process(dots), fs, 8192)
         ax[1].plot(f / 1e3, p, label=f"rise_ms = fall_ms = {rise:g}")
-    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)", xlim=(-3, 3), ylim=(-110, 0),
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", xlim=(-3, 3), ylim=(-110, 0),
               title="spectrum of keyed dots, tone_hz = 0: slower ramps, fewer key clicks")
     ax[1].legend(loc="upper right")
     return fig
@@ -284,7 +294,7 @@ def ssb_phasing_mod() -> Figure:
     for x, s in ((10.5, "rf + if − 1 kHz"), (9.5, "rf − if + 1 kHz")):
         ax0.annotate(s, (x, -6), xytext=(x + (1.2 if x > 10 else -4.2), -15),
                      arrowprops={"arrowstyle": "->"}, fontsize=8)
-    ax0.set(xlabel="frequency (kHz)", ylabel="power (dB)", xlim=(5, 15), ylim=(-100, 0),
+    ax0.set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", xlim=(5, 15), ylim=(-100, 0),
             title="1 kHz tone of amplitude 1: wanted product at half amplitude, the other ~22 dB down")
     ax0.legend(loc="upper right")
     # A rising sweep of audio shows which way the band comes out.
@@ -328,7 +338,7 @@ def fm_phase_accum_mod() -> Figure:
         m = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=dev, rf_hz=0)
         f, p = spectrum_db(m.process(tone(1_000, fs, int(fs))), fs, 8192)
         ax[1].plot(f / 1e3, p, label=f"deviation_hz = {dev:g} (β = {dev / 1000:g})")
-    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)", xlim=(-8, 8), ylim=(-90, 0),
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", xlim=(-8, 8), ylim=(-90, 0),
               title="spectrum for a 1 kHz tone: lines every 1 kHz, Carson bandwidth 2(Δf + f_m)")
     ax[1].legend(loc="upper right")
     return fig

@@ -3,11 +3,17 @@ block by block, as a live stream would arrive; plot input against output.
 
 Run:  python examples/quickstart.py        (writes out/quickstart.png with matplotlib)
 """
+import argparse
 from pathlib import Path
 
 import numpy as np
 
 import halvo_sdr
+
+ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+ap.add_argument("--block", type=int, default=1024, help="samples per block (default 1024)")
+ap.add_argument("--out", type=Path, default=Path("out"), help="folder for the plot (default ./out)")
+args = ap.parse_args()
 
 fs = 48_000.0
 n = fs * 2                                   # two seconds
@@ -17,7 +23,7 @@ message = (0.6 * np.sin(2 * np.pi * 440 * t) + 0.3 * np.sin(2 * np.pi * 1230 * t
 mod = halvo_sdr.FmPhaseAccumMod(sample_rate=fs, deviation_hz=5_000, rf_hz=0)
 demod = halvo_sdr.FmQuadratureDemod(fs=fs, dev_hz=5_000, audio_bw_hz=3_000)
 
-block = 1024
+block = args.block
 blocks = []
 for start in range(0, len(message), block):
     iq = mod.process(message[start:start + block])       # complex64 baseband
@@ -48,14 +54,14 @@ try:
 except ImportError:
     print("matplotlib is not installed: no plot (pip install matplotlib)")
 else:
-    out = Path("out")
-    out.mkdir(exist_ok=True)
+    out = args.out
+    out.mkdir(parents=True, exist_ok=True)
     shown = slice(0, int(0.01 * fs))                     # the first 10 ms
     fig, ax = plt.subplots(figsize=(8, 3.5), constrained_layout=True)
     ax.plot(t[shown] * 1e3, message[shown], label="message (modulator input)")
     ax.plot(t[shown] * 1e3, recovered[shown], label="demodulated × fs/(2π)")
     ax.set(xlabel="time (ms)", ylabel="units of deviation",
-           title="FmPhaseAccumMod → FmQuadratureDemod, blocks of 1024")
+           title=f"FmPhaseAccumMod → FmQuadratureDemod, blocks of {block}")
     ax.legend(loc="upper right")
     fig.savefig(out / "quickstart.png", dpi=100)
     print(f"wrote {out / 'quickstart.png'}")

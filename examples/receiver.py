@@ -3,7 +3,7 @@ filter and decimate it, and demodulate it.
 
     python examples/receiver.py                       # the FM channel of a generated band
     python examples/receiver.py --channel ssb         # or am, cw
-    python examples/receiver.py --input capture.cu8 --rate 1024000 --offset-hz 120000 --mode fm
+    python examples/receiver.py --input capture.cu8 --rate 960000 --offset-hz 120000 --mode fm --dev-hz 5000
 
 Without --input the example first makes a wideband scene at 192 kHz holding
 four transmissions of the bundled speech clip (AM, narrowband FM and upper
@@ -76,7 +76,7 @@ class Channel:
     """Where a channel sits and how it is received: the mixer offset, the
     channel filter's half-width and the demodulator at the decimated rate."""
 
-    def __init__(self, mode: str, centre_hz: float, fs_audio: float) -> None:
+    def __init__(self, mode: str, centre_hz: float, fs_audio: float, dev_hz: float = 2_500.0) -> None:
         self.mode = mode
         self.centre_hz = centre_hz
         self.offset_hz = centre_hz      # what the mixer moves to 0 Hz
@@ -84,8 +84,8 @@ class Channel:
         self.bfo_hz = 0.0
         self.detected = np.zeros(0, np.float32)  # the demodulator's output for the last block
         if mode == "fm":
-            self.cutoff_hz = 6_000.0   # Carson: 2.5 kHz deviation + 3.5 kHz audio
-            self.demod: Demodulator = halvo_sdr.FmQuadratureDemod(fs_audio, dev_hz=2_500,
+            self.cutoff_hz = dev_hz + 3_500.0   # Carson: deviation + 3.5 kHz audio
+            self.demod: Demodulator = halvo_sdr.FmQuadratureDemod(fs_audio, dev_hz=dev_hz,
                                                                    audio_bw_hz=3_500)
             self.scale = fs_audio / (2 * np.pi)  # radians per sample / dev_hz -> units of deviation
         elif mode == "am":
@@ -165,7 +165,7 @@ def make_scene(seconds: float) -> tuple[IQ, dict[str, Audio]]:
 
 
 def main(argv: list[str] | None = None) -> int:
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--channel", choices=sorted(SCENE_CHANNELS), default="fm",
                     help="which channel of the generated scene to receive (default fm)")
     ap.add_argument("--seconds", type=float, default=4.0, help="length of the generated scene")
@@ -174,6 +174,8 @@ def main(argv: list[str] | None = None) -> int:
     ap.add_argument("--rate", type=float, help="sample rate of --input in Hz (raw files)")
     ap.add_argument("--offset-hz", type=float, help="channel offset in --input (Hz)")
     ap.add_argument("--mode", choices=sorted(SCENE_CHANNELS), help="modulation of --input's channel")
+    ap.add_argument("--dev-hz", type=float, default=2_500.0,
+                    help="FM deviation in Hz (default 2500, the scene's; 5000 for standard NBFM)")
     ap.add_argument("--out", type=Path, default=Path("out"), help="output folder (default ./out)")
     args = ap.parse_args(argv)
 
@@ -195,7 +197,7 @@ def main(argv: list[str] | None = None) -> int:
     decim = max(1, int(fs // 48_000))
     fs_audio = fs / decim
 
-    chan = Channel(mode, offset, fs_audio)
+    chan = Channel(mode, offset, fs_audio, args.dev_hz)
     # Two stages: a short filter that only has to stop what would alias onto
     # the channel when 1 in `decim` samples is kept, then a long, sharp
     # channel filter at the low rate, where it costs `decim` times less.
@@ -211,11 +213,12 @@ def main(argv: list[str] | None = None) -> int:
     audio_parts: list[Audio] = []
     detected_parts: list[Audio] = []
     bar = Progress(total / fs, "receiving")
-    done = 0
+    done, peak = 0, 0.0
     with WavWriter(wav, fs_audio) as out:
         for block in blocks:
             narrow = channel_filter.process(decimator.process(block))
             audio = chan.demodulate(narrow)
+            peak = max(peak, float(np.max(np.abs(audio), initial=0.0)))
             out.write(audio)
             done += len(block)
             bar.update(done / fs)
@@ -225,7 +228,11 @@ def main(argv: list[str] | None = None) -> int:
                 audio_parts.append(audio)
                 detected_parts.append(chan.detected)
     bar.close()
-    print(f"wrote {wav}")
+    print(f"wrote {wav}, {fs_audio / 1e3:g} kHz, peak {peak:.2f}")
+    if peak > 1:
+        print(f"warning: the audio clipped at full scale (peak {peak:.2f}): "
+              + ("give the transmitter's deviation with --dev-hz" if mode == "fm" else "lower the level"),
+              file=sys.stderr)
     png = args.out / f"receiver_{mode}.png"
     reference = sent[mode][::decim] if sent else None
     shown = np.concatenate(detected_parts if mode == "cw" else audio_parts)
@@ -251,7 +258,7 @@ def plot(path: Path, fs: float, fs_audio: float, chan: Channel, wide: IQ, narrow
     ax[0].plot(f / 1e3, p, lw=0.6)
     lo, hi = chan.offset_hz - chan.cutoff_hz, chan.offset_hz + chan.cutoff_hz
     ax[0].axvspan(lo / 1e3, hi / 1e3, color="C1", alpha=0.3, label="channel filter")
-    ax[0].set(xlabel="frequency (kHz)", ylabel="power (dB)",
+    ax[0].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(p.max() - 110, p.max() + 5),
               title=f"wideband input, {fs / 1e3:g} kHz")
     ax[0].legend(loc="upper right")
 
@@ -260,7 +267,8 @@ def plot(path: Path, fs: float, fs_audio: float, chan: Channel, wide: IQ, narrow
     if chan.mode == "ssb":
         ax[1].axvline(chan.bfo_hz / 1e3, color="C3", ls="--", label="BFO (suppressed carrier)")
         ax[1].legend(loc="upper right")
-    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)",
+    # (spectrum_db floors empty bins at -200 dB: show the 110 dB below the peak)
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(p.max() - 110, p.max() + 5),
               title=f"channel after mixing, filtering and decimation, {fs_audio / 1e3:g} kHz")
 
     t = np.arange(len(audio)) / fs_audio

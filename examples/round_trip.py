@@ -172,7 +172,7 @@ def plot(path: Path, args: argparse.Namespace, fs: float, audio: Audio, rx: IQ,
     f, p = spectrum_db(rx, fs)
     ax[1].plot(f / 1e3, p, lw=0.7)
     ax[1].axvspan(link.band[0] / 1e3, link.band[1] / 1e3, color="C1", alpha=0.15, label="signal")
-    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB)",
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)",
               title="received complex baseband: modulated signal plus noise")
     ax[1].legend(loc="upper right")
 
@@ -181,7 +181,7 @@ def plot(path: Path, args: argparse.Namespace, fs: float, audio: Audio, rx: IQ,
         f, p = spectrum_db(x, fs)
         ax[2].plot(f / 1e3, p, lw=0.8, label=label)
         top = max(top, float(p.max())) if label == "demodulated" else float(p.max())
-    ax[2].set(xlabel="frequency (kHz)", ylabel="power (dB)", title="audio spectra",
+    ax[2].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", title="audio spectra",
               ylim=(top - 80, top + 5))
     ax[2].legend(loc="upper right")
 

@@ -13,8 +13,11 @@ Recordings: a two-channel PCM WAV file (I left, Q right; 8, 16, 24 or 32
 bits), or a raw file of interleaved I/Q values: .cu8 (unsigned 8-bit, as
 RTL-SDR dongles record), .cs8, .cs16 or .cf32 (also .raw, .iq: complex64).
 Raw files need --rate. The signal of interest should be centred at 0 Hz
-(see receiver.py for mixing a channel down first); the audio comes out at the
-recording's sample rate, in <out>/stream_<mode>.wav.
+(see receiver.py for mixing a channel down first). The audio comes out at an
+audio rate, in <out>/stream_<mode>.wav: the recording's rate divided by a
+whole number, 48 kHz or just above (a 240 kHz recording gives 48 kHz; one at
+48 kHz or below keeps its rate). The demodulator's audio low-pass comes
+first, so keeping one sample in that number aliases nothing audible.
 """
 from __future__ import annotations
 
@@ -27,6 +30,8 @@ import numpy as np
 
 import halvo_sdr
 from sdrio import SPEECH, Demodulator, IqRecording, Progress, WavWriter, interpolate, read_wav
+
+AUDIO_RATE = 48_000.0
 
 
 def make_demodulator(args: argparse.Namespace, fs: float) -> Demodulator:
@@ -73,7 +78,7 @@ def make_demo_recording(path: Path, fs: float = 48_000.0, seconds: float = 30.0)
 
 
 def main(argv: list[str] | None = None) -> int:
-    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("recording", type=Path, nargs="?",
                     help="IQ recording; without it a demo recording is made in --out")
     ap.add_argument("--format", choices=["wav", "cu8", "cs8", "cs16", "cf32"],
@@ -100,19 +105,24 @@ def main(argv: list[str] | None = None) -> int:
               f"({seconds:.1f} s), {args.mode.upper()}, blocks of {args.block}")
         demod = make_demodulator(args, fs)
         scale = np.float32(output_scale(args, fs))
+        keep = max(1, int(fs // AUDIO_RATE))                  # 1 output sample in `keep`
         bar = Progress(seconds, "demodulating")
-        peak, done, started = 0.0, 0, time.perf_counter()
-        with WavWriter(wav, fs) as out:
+        peak, done, phase, started = 0.0, 0, 0, time.perf_counter()
+        with WavWriter(wav, fs / keep) as out:
             for iq in rec.blocks(args.block):
-                audio = demod.process(iq) * scale             # state carries over between blocks
+                audio = demod.process(iq)[phase::keep] * scale  # state carries over between blocks
+                phase = (phase - len(iq)) % keep              # where the next block's first kept sample is
                 out.write(audio)
                 peak = max(peak, float(np.max(np.abs(audio))))
                 done += len(iq)
                 bar.update(done / fs)
         bar.close()
     elapsed = time.perf_counter() - started
-    print(f"wrote {wav}: {done / fs:.1f} s of audio in {elapsed:.2f} s, peak {peak:.2f}"
-          + (" (clipped: lower the level)" if peak > 1 else ""))
+    print(f"wrote {wav}: {done / fs:.1f} s of audio at {fs / keep:g} Hz in {elapsed:.2f} s, peak {peak:.2f}")
+    if peak > 1:
+        print(f"warning: the audio clipped at full scale (peak {peak:.2f}): "
+              + ("give the transmitter's deviation with --dev-hz" if args.mode == "fm" else "lower the level"),
+              file=sys.stderr)
     return 0
 
 

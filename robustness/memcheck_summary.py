@@ -12,6 +12,28 @@ from collections import Counter
 ALWAYS_BAD = ("Invalid read", "Invalid write", "Invalid free", "Mismatched free", "Source and destination overlap")
 
 
+# A stack frame: "at 0x4A1B2C: function (file.cpp:12)" or "by 0x...: function (in /path/object.so)".
+FRAME = re.compile(r"^\s*(?:at|by) 0x[0-9A-Fa-f]+: (?P<fn>.*?) \((?:in (?P<obj>[^)]*)|[^)]*)\)\s*$")
+# The extension's file (halvo_sdr.abi3.so, halvo_sdr.cpython-311-x86_64-linux-gnu.so, halvo_sdr.pyd ...).
+MODULE_FILE = re.compile(r"^halvo_(?:sdr|radio)(?:\.[\w-]+)?\.(?:so|pyd)$")
+
+
+def is_ours(record):
+    """True when a frame of the record is in the extension: a function of its
+    namespace or init function, or any frame in its shared object. The
+    object's file name is matched, never the directory it lives in (a clone
+    may sit in a folder named after the project)."""
+    for line in record:
+        m = FRAME.match(line)
+        if not m:
+            continue
+        if m["fn"].startswith(("halvo::", "PyInit_halvo_")):
+            return True
+        if m["obj"] and MODULE_FILE.match(m["obj"].rsplit("/", 1)[-1]):
+            return True
+    return False
+
+
 def blocks(lines):
     block = []
     for line in lines:
@@ -32,7 +54,7 @@ def main(path):
     kinds, bad, module_leaks, lost_total = Counter(), [], [], 0
     for b in blocks(lines):
         head = b[0]
-        ours = any("halvo" in line for line in b)  # halvo:: frames, or halvo_sdr.abi3.so when stripped
+        ours = is_ours(b)
         if "definitely lost in loss record" in head:
             lost_total += 1
             if ours:

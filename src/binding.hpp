@@ -210,11 +210,15 @@ PyObject* process_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         InputView view;
         if (!view.accept(slot[0], numpy_type<In>())) {
             rename_conversion_error(D.names[0]);
+            add_array_note(slot[0], numpy_type<In>(), D.class_name, D.callable_name, D.names[0]);
             return nullptr;
         }
         const void* data = nullptr;
         std::size_t n = 0;
-        if (!view.contiguous(&data, &n)) return nullptr;
+        if (!view.contiguous(&data, &n)) {
+            add_array_note(slot[0], numpy_type<In>(), D.class_name, D.callable_name, D.names[0]);
+            return nullptr;
+        }
         const std::size_t rows = kernels::output_rows(state);
         SampleBuffer out;
         if (!allocate_samples(kernels::output_elements(state, n), sizeof(Out), &out)) return nullptr;

@@ -278,6 +278,82 @@ bool is_sample_array(const NumpyApi& api, PyObject* obj, int typenum) {
 
 }  // namespace
 
+namespace {
+
+// str(obj.name) or nullptr (error cleared).
+PyObject* attr_str(PyObject* obj, const char* name) {
+    Ref a(PyObject_GetAttrString(obj, name));
+    PyObject* s = a ? PyObject_Str(a.get()) : nullptr;
+    if (!s) PyErr_Clear();
+    return s;
+}
+
+// bool(obj.flags.name): 1, 0, or -1 when unknown (error cleared).
+int flag_of(PyObject* obj, const char* name) {
+    Ref flags(PyObject_GetAttrString(obj, "flags"));
+    Ref v(flags ? PyObject_GetAttrString(flags.get(), name) : nullptr);
+    int r = v ? PyObject_IsTrue(v.get()) : -1;
+    if (r < 0) PyErr_Clear();
+    return r;
+}
+
+// What an array-like object is, for the note: "ndarray, dtype complex128,
+// shape (8,), C-contiguous, aligned, native byte order" or its type's name.
+PyObject* describe_passed(PyObject* obj) {
+    Ref type_name(PyType_GetQualName(Py_TYPE(obj)));
+    if (!type_name) return nullptr;
+    Ref dtype(PyObject_GetAttrString(obj, "dtype"));
+    Ref shape(dtype ? attr_str(obj, "shape") : nullptr);
+    if (!dtype || !shape) {
+        PyErr_Clear();
+        return PyUnicode_FromFormat("%U (not a NumPy array)", type_name.get());
+    }
+    Ref dtype_name(attr_str(dtype.get(), "name"));
+    Ref order(attr_str(dtype.get(), "byteorder"));
+    const char* byte_order = "native byte order";
+    if (order && PyUnicode_CompareWithASCIIString(order.get(), "=") != 0 &&
+        PyUnicode_CompareWithASCIIString(order.get(), "|") != 0) {
+        const bool little = PyUnicode_CompareWithASCIIString(order.get(), "<") == 0;
+        const bool native_little = []{ const unsigned one = 1; return *reinterpret_cast<const unsigned char*>(&one) == 1; }();
+        byte_order = little == native_little ? "native byte order"
+                     : little                ? "byte-swapped (little-endian)"
+                                             : "byte-swapped (big-endian)";
+    }
+    const int c = flag_of(obj, "c_contiguous"), aligned = flag_of(obj, "aligned");
+    return PyUnicode_FromFormat("%U, dtype %U, shape %U, %s, %s, %s", type_name.get(), dtype_name ? dtype_name.get() : dtype.get(),
+                                shape.get(), c == 1 ? "C-contiguous" : c == 0 ? "not C-contiguous" : "contiguity unknown",
+                                aligned == 1 ? "aligned" : aligned == 0 ? "misaligned" : "alignment unknown", byte_order);
+}
+
+}  // namespace
+
+void add_array_note(PyObject* obj, int typenum, const char* class_name, const char* method, const char* arg) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb) PyException_SetTraceback(value, tb);
+    const char* want = typenum == npy::kCFloat ? "complex64" : "float32";
+    Ref passed(describe_passed(obj));
+    // A 2-D (or 0-D) array also needs flattening to become one stream of samples.
+    Ref ndim(PyObject_GetAttrString(obj, "ndim"));
+    const long nd = ndim ? PyLong_AsLong(ndim.get()) : 1;
+    if (!ndim || PyErr_Occurred()) PyErr_Clear();
+    const char* flatten = nd == 1 ? "" : ".reshape(-1)";
+    // np.ascontiguousarray returns a misaligned contiguous array as it is;
+    // a copy by np.array is aligned.
+    const char* convert = flag_of(obj, "aligned") == 0 ? "array" : "ascontiguousarray";
+    Ref note(passed ? PyUnicode_FromFormat(
+                          "%s.%s() takes '%s' as a 1-D, C-contiguous, aligned numpy.ndarray of %s in native byte order\n"
+                          "passed: %U\n"
+                          "fix: %s = np.%s(%s, dtype=np.%s)%s",
+                          class_name, method, arg, want, passed.get(), arg, convert, arg, want, flatten)
+                    : nullptr);
+    Ref done(note ? PyObject_CallMethod(value, "add_note", "O", note.get()) : nullptr);
+    if (!done) PyErr_Clear();  // the exception stands without its note
+    PyErr_Restore(type, value, tb);
+}
+
 bool InputView::accept(PyObject* obj, int typenum) {
     const NumpyApi& api = numpy_api();
     if (!is_sample_array(api, obj, typenum)) return raise_not_instance(obj, "ndarray"), false;

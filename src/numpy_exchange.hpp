@@ -12,6 +12,14 @@
 
 namespace halvo {
 
+// On a pending TypeError from the array checks of `Class.method(arg=obj)`,
+// attaches an exception note (PEP 678, BaseException.add_note) that says what
+// was expected (a 1-D, C-contiguous, aligned array of `typenum`), what was
+// passed (type, dtype, shape, contiguity, alignment, byte order) and the
+// one-line fix. The message itself is left as it is. Anything going wrong
+// while the note is made leaves the original exception without a note.
+void add_array_note(PyObject* obj, int typenum, const char* class_name, const char* method, const char* arg);
+
 // A read-only sample view: a strong reference to the input array plus one
 // read-only borrow in the registry, both released by the destructor.
 class InputView {

@@ -3,7 +3,9 @@ and setters, links and pictures that exist, figures that the figure script
 makes, and the README's first example running as printed."""
 import inspect
 import re
+import runpy
 
+import numpy as np
 import pytest
 
 import halvo_sdr
@@ -73,3 +75,19 @@ def test_readme_first_example_runs(tmp_path):
     code = re.search(r"## First example.*?```python\n(.*?)```", readme, re.S).group(1)
     (tmp_path / "first.py").write_text(code + "\nassert audio.dtype == np.float32 and len(audio) == len(message)\n")
     run_python(["first.py"], tmp_path)
+
+
+def test_am_dsb_mod_figure_shows_the_levels_its_title_gives():
+    """The spectrum drawn in am_dsb_mod.png: carrier 0.5 at 6 kHz, sidebands
+    0.2 at 5 and 7 kHz (the title once said 0.1), nothing else within 40 dB."""
+    require("matplotlib")
+    script = runpy.run_path(str(DOCS / "make_figures.py"))
+    f, p = script["am_dsb_mod_spectrum"]()
+    def level(hz):
+        near = np.abs(f - hz) < 50
+        return 10 ** (p[near].max() / 20)
+    for hz, amp in ((6_000, 0.5), (5_000, 0.2), (7_000, 0.2)):
+        # within the Hann window's scalloping loss (at most 1.4 dB), far from half or double
+        assert amp * 10 ** (-1.5 / 20) < level(hz) < amp * 10 ** (0.1 / 20), (hz, level(hz))
+    far = np.all([np.abs(f - hz) > 300 for hz in (5_000, 6_000, 7_000)], axis=0)
+    assert p[far].max() < 20 * np.log10(0.2) - 40

@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import halvo_sdr
-from tooling import EXAMPLES, ROOT, have, run_python
+from tooling import EXAMPLES, ROOT, have, require, run_python
 
 sys.path.insert(0, str(EXAMPLES))
 import sdrio  # noqa: E402
@@ -202,3 +202,66 @@ class TestChannelSelector:
         parts = np.concatenate([sel.process(x[a:b]) for a, b in zip(cuts[:-1], cuts[1:])])
         assert len(parts) == len(whole)
         np.testing.assert_allclose(parts, whole, rtol=0, atol=1e-5)
+
+
+def test_batch_on_a_local_cluster_of_two_workers(tmp_path):
+    """Three generated recordings through a LocalCluster of two worker
+    processes: one audio file per recording at 48 kHz, bit for bit what the
+    same task gives run here in one process, and a summary row per file."""
+    require("distributed")
+    import csv
+    import batch
+    recordings = batch.make_demo_recordings(tmp_path / "rec", 3, 0.5)
+    out = run_python([EXAMPLES / "batch.py", tmp_path / "rec", "--workers", "2", "--out", tmp_path / "out"],
+                     tmp_path, timeout=600).stdout
+    assert "3 recordings on 2 workers" in out, out
+    with open(tmp_path / "out/summary.csv", newline="") as f:
+        rows = list(csv.DictReader(f))
+    assert [r["file"] for r in rows] == [p.name for p in recordings]
+    for path, row in zip(recordings, rows):
+        assert int(row["samples"]) == 120_000 and float(row["output_rate"]) == 48_000
+        assert 0.3 < float(row["peak"]) <= 1.0
+        wav = tmp_path / "out/audio" / path.name
+        assert wav_info(wav) == (1, 48_000, 24_000)
+        local = batch.demodulate_file(str(path), str(tmp_path), "fm", 2_500.0, 3_500.0, None, 65_536)
+        assert local.samples == 120_000
+        assert wav.read_bytes() == (tmp_path / path.name).read_bytes()
+    # Different noise per recording: the tasks did not hand each other one file's result.
+    assert len({(tmp_path / p.name).read_bytes() for p in recordings}) == 3
+
+
+@pytest.mark.parametrize("script", ["quickstart.py", "round_trip.py", "stream_file.py", "receiver.py", "batch.py"])
+def test_help_describes_the_script_and_runs_nothing(tmp_path, script):
+    """--help prints usage and the whole first paragraph of the docstring (not
+    cut mid-sentence), then exits without making anything."""
+    proc = run_python([EXAMPLES / script, "--help"], tmp_path)
+    assert proc.stdout.startswith("usage: "), proc.stdout
+    doc = (EXAMPLES / script).read_text().split('"""')[1]
+    first_paragraph = " ".join(doc.split("\n\n")[0].split())
+    assert first_paragraph in " ".join(proc.stdout.split())
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("script, args", [
+    ("stream_file.py", ["--dev-hz", "1000"]),
+    ("receiver.py", ["--seconds", "1", "--dev-hz", "1000"]),
+])
+def test_clipping_is_warned_about(tmp_path, script, args):
+    """A deviation given too small drives the audio past full scale: the
+    script says so, and how to mend it."""
+    proc = run_python([EXAMPLES / script, *args], tmp_path)
+    assert "warning: the audio clipped at full scale" in proc.stderr and "--dev-hz" in proc.stderr, proc.stderr
+
+
+def test_stream_file_writes_an_audio_rate(tmp_path):
+    """A 240 kHz recording comes out at 48 kHz: one sample in five of what the
+    demodulator gives for the whole recording."""
+    fs = 240_000.0
+    iq = halvo_sdr.FmPhaseAccumMod(fs, 2_500, 0).process(
+        (0.5 * np.sin(2 * np.pi * 440 * np.arange(24_000) / fs)).astype(np.float32))
+    iq.tofile(tmp_path / "rec.cf32")
+    run_python([EXAMPLES / "stream_file.py", tmp_path / "rec.cf32", "--rate", "240000", "--block", "777"], tmp_path)
+    audio, rate = sdrio.read_wav(tmp_path / "out/stream_fm.wav")
+    assert rate == 48_000 and len(audio) == 4_800
+    want = halvo_sdr.FmQuadratureDemod(fs, 2_500, 3_500).process(iq)[::5] * np.float32(fs / (2 * np.pi))
+    np.testing.assert_allclose(audio, np.clip(want, -1, 1), atol=2 / 32767)

@@ -12,23 +12,31 @@
 
 #include "harness.hpp"
 #include "radio/frontend/channel_selector.hpp"
+#include "radio/frontend/resampler.hpp"
+#include "radio/frontend/upconverter.hpp"
 
 using halvo::cf32;
 using halvo::frontend::ChannelSelector;
 
-using SelectorFn = void (*)(ChannelSelector&, const cf32*, cf32*, std::size_t);
-void selector_process_baseline(ChannelSelector&, const cf32*, cf32*, std::size_t);
-#if defined(__x86_64__)
-void selector_process_v3(ChannelSelector&, const cf32*, cf32*, std::size_t);
-void selector_process_v4(ChannelSelector&, const cf32*, cf32*, std::size_t);
-#endif
+using halvo::frontend::RealResampler;
+using halvo::frontend::Resampler;
+using halvo::frontend::Upconverter;
+
+#define HALVO_DECLARE_LEVELS(name, T, S)                                   \
+    void name##_baseline(T&, const S*, S*, std::size_t);                \
+    void name##_v3(T&, const S*, S*, std::size_t);                      \
+    void name##_v4(T&, const S*, S*, std::size_t);
+HALVO_DECLARE_LEVELS(selector_process, ChannelSelector, cf32)
+HALVO_DECLARE_LEVELS(resampler_process, Resampler, cf32)
+HALVO_DECLARE_LEVELS(real_resampler_process, RealResampler, float)
+HALVO_DECLARE_LEVELS(upconverter_process, Upconverter, cf32)
 
 namespace {
 
-template <class Fn>
+template <class T, class S>
 struct Level {
     const char* name;
-    Fn fn;
+    void (*fn)(T&, const S*, S*, std::size_t);
 };
 
 bool has_v3() {
@@ -48,14 +56,21 @@ bool has_v4() {
 #endif
 }
 
-std::vector<Level<SelectorFn>> selector_levels() {
-    std::vector<Level<SelectorFn>> out{{"baseline", selector_process_baseline}};
+// The levels this CPU runs (the v3 and v4 objects exist on x86-64 only).
 #if defined(__x86_64__)
-    if (has_v3()) out.push_back({"x86-64-v3", selector_process_v3});
-    if (has_v4()) out.push_back({"x86-64-v4", selector_process_v4});
+#define HALVO_LEVELS(name, T, S)                                                                   \
+    [] {                                                                                           \
+        std::vector<Level<T, S>> out{{"baseline", name##_baseline}};                               \
+        if (has_v3()) out.push_back({"x86-64-v3", name##_v3});                                     \
+        if (has_v4()) out.push_back({"x86-64-v4", name##_v4});                                     \
+        return out;                                                                                \
+    }()
+#else
+#define HALVO_LEVELS(name, T, S) std::vector<Level<T, S>>{{"baseline", name##_baseline}}
 #endif
-    return out;
-}
+
+using SelectorFn = void (*)(ChannelSelector&, const cf32*, cf32*, std::size_t);
+std::vector<Level<ChannelSelector, cf32>> selector_levels() { return HALVO_LEVELS(selector_process, ChannelSelector, cf32); }
 
 std::vector<cf32> noise(std::size_t n, std::uint64_t seed) {
     halvo_test::Rng rng(seed);
@@ -75,11 +90,14 @@ std::vector<cf32> tone(std::size_t n, double f_over_fs) {
 
 // The FIR order written out: sixteen partial sums by tap index mod 16 over
 // the window ending at sample `end` (zero before the stream), then the tree.
-float fir_reference(const std::vector<float>& h, std::size_t k, const std::vector<float>& z, long end) {
+// Phase `phase` of an `l`-phase prototype: taps phase + i*l.
+float fir_reference(const std::vector<float>& h, std::size_t k, const std::vector<float>& z, long end,
+                    std::size_t phase = 0, std::size_t l = 1) {
     float p[16] = {};
     for (std::size_t j = 0; j < k; ++j) {
-        const std::size_t i = k - 1 - j;  // tap index
-        const float tap = i < h.size() ? h[i] : 0.0f;
+        const std::size_t i = k - 1 - j;  // input age
+        const std::size_t ti = phase + i * l;
+        const float tap = ti < h.size() ? h[ti] : 0.0f;
         const long at = end - static_cast<long>(i);
         const float w = at >= 0 ? z[static_cast<std::size_t>(at)] : 0.0f;
         p[j % 16] = p[j % 16] + tap * w;
@@ -296,6 +314,263 @@ TEST(selector_refuses_invalid_parameters) {
     }
     CHECK(refused);
     CHECK(c.offset_hz == 0.0);
+}
+
+
+// ---- Resampler and Upconverter ----
+
+std::vector<float> plane(const std::vector<cf32>& x, bool im) {
+    std::vector<float> z(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) z[i] = im ? x[i].im : x[i].re;
+    return z;
+}
+
+// Output k from input floor(k*m/l), phase k*m mod l, for every input seen.
+template <class R>
+std::vector<cf32> resampler_reference(const R& r, const std::vector<float>& h, const std::vector<cf32>& x) {
+    const std::vector<float> zr = plane(x, false), zi = plane(x, true);
+    std::vector<cf32> y;
+    const std::uint64_t L = static_cast<std::uint64_t>(r.l), M = static_cast<std::uint64_t>(r.m);
+    for (std::uint64_t k = 0;; ++k) {
+        const std::uint64_t n0 = k * M / L, p = k * M % L;
+        if (n0 >= x.size()) break;
+        y.push_back(cf32{fir_reference(h, r.fir.k, zr, static_cast<long>(n0), p, L),
+                         fir_reference(h, r.fir.k, zi, static_cast<long>(n0), p, L)});
+    }
+    return y;
+}
+
+template <class T, class S>
+std::vector<S> run_blocks(T c, void (*fn)(T&, const S*, S*, std::size_t), const std::vector<S>& x,
+                          const std::vector<std::size_t>& sizes) {
+    std::vector<S> y;
+    std::size_t at = 0;
+    for (std::size_t n : sizes) {
+        std::vector<S> out(c.output_count(n));
+        fn(c, x.data() + at, out.data(), n);
+        y.insert(y.end(), out.begin(), out.end());
+        at += n;
+    }
+    return y;
+}
+
+struct RateCase {
+    double fs_in, fs_out;
+};
+const RateCase kRateCases[] = {{240e3, 48e3}, {2.4e6, 48e3}, {44.1e3, 48e3}, {48e3, 44.1e3}, {8e3, 8e3}, {1e3, 7e3}};
+
+std::vector<float> resampler_taps(double fs_in, double fs_out, int l) {
+    const double f_low = 0.5 * std::fmin(fs_in, fs_out), high = l * fs_in;
+    return halvo::frontend::lowpass_design(high, 0.9 * f_low, std::fmin(2.0 * f_low - 0.9 * f_low, 0.5 * high), 70.0, l);
+}
+
+TEST(resampler_levels_match_reference_in_any_split) {
+    for (const RateCase& rc : kRateCases) {
+        const Resampler proto = Resampler::make(rc.fs_in, rc.fs_out);
+        const std::size_t n = 6000 + static_cast<std::size_t>(proto.m) * 3;
+        const std::vector<cf32> x = noise(n, 5);
+        const std::vector<cf32> want = resampler_reference(proto, resampler_taps(rc.fs_in, rc.fs_out, proto.l), x);
+        std::vector<float> xr(x.size());
+        for (std::size_t i = 0; i < x.size(); ++i) xr[i] = x[i].im;
+        for (const auto& lv : HALVO_LEVELS(resampler_process, Resampler, cf32)) {
+            for (std::uint64_t seed : {1u, 2u, 3u}) {
+                INFO("%s %g -> %g seed %d", lv.name, rc.fs_in, rc.fs_out, static_cast<int>(seed));
+                const std::vector<std::size_t> sizes = seed == 1 ? std::vector<std::size_t>{n} : random_split(n, seed, seed == 2 ? 64 : 5000);
+                check_same(run_blocks(proto, lv.fn, x, sizes), want);
+            }
+        }
+        // float32 streams: the imaginary plane's arithmetic on its own.
+        for (const auto& lv : HALVO_LEVELS(real_resampler_process, RealResampler, float)) {
+            INFO("real %s %g -> %g", lv.name, rc.fs_in, rc.fs_out);
+            const std::vector<float> got = run_blocks(RealResampler::make(rc.fs_in, rc.fs_out), lv.fn, xr, random_split(n, 9, 700));
+            CHECK(got.size() == want.size());
+            for (std::size_t i = 0; i < got.size() && i < want.size(); ++i) CHECK_BITS(got[i], want[i].im);
+        }
+    }
+}
+
+TEST(resampler_output_count_follows_samples_seen) {
+    // 44.1 kHz -> 48 kHz: after n samples, ceil(n * 160 / 147) outputs in all.
+    Resampler r = Resampler::make(44.1e3, 48e3);
+    CHECK(r.l == 160 && r.m == 147);
+    std::size_t seen = 0, made = 0;
+    for (std::size_t n : {0u, 1u, 1u, 64u, 146u, 147u, 1000u, 3u}) {
+        std::vector<cf32> in(n), out(r.output_count(n));
+        resampler_process_baseline(r, in.data(), out.data(), n);
+        seen += n;
+        made += out.size();
+        CHECK(made == (seen * 160 + 146) / 147);
+    }
+}
+
+// Power (dB) of what is left of y after the best fit of a unit tone at
+// f_out, and the fitted tone's power (dB), past the first `skip` samples.
+void tone_fit(const std::vector<cf32>& y, std::size_t skip, double f_out, double& tone_db, double& rest_db) {
+    std::complex<double> a = 0.0;
+    std::size_t cnt = 0;
+    for (std::size_t i = skip; i < y.size(); ++i, ++cnt)
+        a += std::complex<double>(y[i].re, y[i].im) * std::polar(1.0, -2.0 * std::numbers::pi * f_out * static_cast<double>(i));
+    a /= static_cast<double>(cnt);
+    double rest = 0.0;
+    for (std::size_t i = skip; i < y.size(); ++i)
+        rest += std::norm(std::complex<double>(y[i].re, y[i].im) - a * std::polar(1.0, 2.0 * std::numbers::pi * f_out * static_cast<double>(i)));
+    tone_db = 20.0 * std::log10(std::abs(a) + 1e-30);
+    rest_db = 10.0 * std::log10(rest / static_cast<double>(cnt) + 1e-30);
+}
+
+TEST(resampler_response_within_mask) {
+    for (const RateCase& rc : {RateCase{240e3, 48e3}, RateCase{44.1e3, 48e3}, RateCase{48e3, 44.1e3}, RateCase{2.4e6, 48e3}}) {
+        const Resampler proto = Resampler::make(rc.fs_in, rc.fs_out);
+        const double f_low = 0.5 * std::fmin(rc.fs_in, rc.fs_out), pass = 0.9 * f_low, stop = 2.0 * f_low - pass;
+        const std::size_t skip = static_cast<std::size_t>(2.0 * proto.delay()) + 4;
+        const std::size_t n = static_cast<std::size_t>((skip + 512) * rc.fs_in / rc.fs_out) + 1;
+        double worst_pass = 0.0, worst_image = -400.0, worst_stop = -400.0;
+        for (int i = -12; i <= 12; ++i) {
+            // passband: the tone through at its gain, nothing else (images, aliases) beside it
+            const double f = pass * i / 12.0;
+            Resampler r = proto;
+            const std::vector<cf32> x = tone(n, f / rc.fs_in);
+            std::vector<cf32> y(r.output_count(n));
+            resampler_process_baseline(r, x.data(), y.data(), n);
+            double tone_db, rest_db;
+            tone_fit(y, skip, f / rc.fs_out, tone_db, rest_db);
+            worst_pass = std::fmax(worst_pass, std::fabs(tone_db));
+            worst_image = std::fmax(worst_image, rest_db);
+        }
+        for (int i = 0; i <= 40 && stop < 0.5 * rc.fs_in; ++i) {
+            // stopband of a decimating resampler: everything from stop to fs_in/2 either side
+            const double f = stop + (0.5 * rc.fs_in - stop) * i / 40.0;
+            for (double sign : {1.0, -1.0}) {
+                Resampler r = proto;
+                const std::vector<cf32> x = tone(n, sign * f / rc.fs_in);
+                std::vector<cf32> y(r.output_count(n));
+                resampler_process_baseline(r, x.data(), y.data(), n);
+                double p = 0.0;
+                for (std::size_t m = skip; m < y.size(); ++m) p += static_cast<double>(y[m].re) * y[m].re + static_cast<double>(y[m].im) * y[m].im;
+                worst_stop = std::fmax(worst_stop, 10.0 * std::log10(p / static_cast<double>(y.size() - skip) + 1e-30));
+            }
+        }
+        INFO("%g -> %g: passband %.3f dB, beside the tone %.1f dB, stopband %.1f dB", rc.fs_in, rc.fs_out, worst_pass, worst_image, worst_stop);
+        CHECK(worst_pass <= 0.5);
+        CHECK(worst_image <= -70.0);
+        CHECK(worst_stop <= -70.0);
+    }
+}
+
+TEST(resampler_refuses_invalid_parameters) {
+    struct Bad {
+        double fs_in, fs_out, bw, stop_db;
+        const char* name;
+    };
+    const Bad bad[] = {
+        {0.0, 48e3, 0.9, 70.0, "fs_in"},      {48e3, -1.0, 0.9, 70.0, "fs_out"},   {48e3, INFINITY, 0.9, 70.0, "fs_out"},
+        {48e3, 44.1e3, 1.0, 70.0, "bandwidth"}, {48e3, 44.1e3, 0.0, 70.0, "bandwidth"}, {48e3, 44.1e3, 0.9, 150.0, "stopband_db"},
+        {48e3, 48e3 * std::numbers::pi, 0.9, 70.0, "fs_out"},  // no small ratio
+        {1e6, 1e6 * 65521.0 / 65519.0, 0.9, 70.0, "taps"},     // a ratio whose filter is too long
+    };
+    for (const Bad& b : bad) {
+        std::string msg;
+        try {
+            Resampler::make(b.fs_in, b.fs_out, b.bw, b.stop_db);
+        } catch (const std::invalid_argument& e) {
+            msg = e.what();
+        }
+        INFO("%s: '%s'", b.name, msg.c_str());
+        CHECK(msg.find(b.name) != std::string::npos);
+    }
+}
+
+std::vector<cf32> upconverter_reference(const Upconverter& u, const std::vector<cf32>& x,
+                                        const std::vector<std::pair<std::size_t, double>>& retunes = {}) {
+    const double high = u.fs * u.interpolation, pass = 0.5 * u.bandwidth_hz;
+    const std::vector<float> h = halvo::frontend::lowpass_design(high, pass, std::fmin(u.fs - pass, 0.5 * high), u.stopband_db, u.interpolation);
+    const std::vector<float> zr = plane(x, false), zi = plane(x, true);
+    std::vector<cf32> y;
+    std::uint32_t phi = 0, inc = halvo::frontend::nco_step(u.offset_hz, high);
+    std::size_t next = 0;
+    const std::size_t L = static_cast<std::size_t>(u.interpolation);
+    for (std::size_t k = 0; k < x.size() * L; ++k) {
+        if (next < retunes.size() && retunes[next].first == k) inc = halvo::frontend::nco_step(retunes[next++].second, high);
+        const float yr = fir_reference(h, u.fir.k, zr, static_cast<long>(k / L), k % L, L);
+        const float yi = fir_reference(h, u.fir.k, zi, static_cast<long>(k / L), k % L, L);
+        float c, s;
+        halvo::frontend::nco_cos_sin(phi, c, s);
+        phi += inc;
+        y.push_back(cf32{yr * c - yi * s, yi * c + yr * s});
+    }
+    return y;
+}
+
+TEST(upconverter_levels_match_reference_in_any_split_and_retune) {
+    struct Case {
+        double fs;
+        int interp;
+        double offset, bw;
+    };
+    for (const Case& uc : {Case{48e3, 20, 200e3, 16e3}, Case{16e3, 1, -3e3, 4e3}, Case{8e3, 7, -28e3, 1e3}}) {
+        const Upconverter proto = Upconverter::make(uc.fs, uc.interp, uc.offset, uc.bw);
+        const std::size_t n = 3000;
+        const std::vector<cf32> x = noise(n, 3);
+        const std::vector<cf32> want = upconverter_reference(proto, x);
+        // Retuned at the output sample that input sample 1234 starts.
+        const double re_hz = -0.3 * uc.fs * uc.interp;
+        const std::vector<cf32> want_retuned = upconverter_reference(proto, x, {{1234 * static_cast<std::size_t>(uc.interp), re_hz}});
+        for (const auto& lv : HALVO_LEVELS(upconverter_process, Upconverter, cf32)) {
+            INFO("%s fs %g x%d", lv.name, uc.fs, uc.interp);
+            check_same(run_blocks(proto, lv.fn, x, random_split(n, 4, 400)), want);
+            Upconverter u = proto;
+            std::vector<cf32> got = run_blocks(u, lv.fn, std::vector<cf32>(x.begin(), x.begin() + 1234), {1234});
+            Upconverter v = proto;
+            std::vector<cf32> tmp(v.output_count(1234));
+            lv.fn(v, x.data(), tmp.data(), 1234);
+            v.set_offset(re_hz);
+            const std::vector<cf32> rest = run_blocks(v, lv.fn, std::vector<cf32>(x.begin() + 1234, x.end()), random_split(n - 1234, 6, 300));
+            got.insert(got.end(), rest.begin(), rest.end());
+            check_same(got, want_retuned);
+        }
+    }
+}
+
+TEST(upconverter_response_within_mask) {
+    const Upconverter proto = Upconverter::make(48e3, 20, 200e3, 16e3);
+    const double high = 48e3 * 20;
+    const std::size_t skip = static_cast<std::size_t>(2.0 * proto.delay()) + 4;
+    const std::size_t n = skip / 20 + 400;
+    double worst_pass = 0.0, worst_image = -400.0;
+    for (int i = -10; i <= 10; ++i) {
+        const double f = 0.9 * 8e3 * i / 10.0;
+        Upconverter u = proto;
+        const std::vector<cf32> x = tone(n, f / 48e3);
+        std::vector<cf32> y(u.output_count(n));
+        upconverter_process_baseline(u, x.data(), y.data(), n);
+        double tone_db, rest_db;
+        tone_fit(y, skip, (200e3 + f) / high, tone_db, rest_db);
+        worst_pass = std::fmax(worst_pass, std::fabs(tone_db));
+        worst_image = std::fmax(worst_image, rest_db);
+    }
+    INFO("passband %.3f dB, images %.1f dB", worst_pass, worst_image);
+    CHECK(worst_pass <= 0.5);
+    CHECK(worst_image <= -70.0);
+}
+
+TEST(upconverter_refuses_invalid_parameters) {
+    struct Bad {
+        double fs;
+        int interp;
+        double offset, bw;
+        const char* name;
+    };
+    for (const Bad& b : {Bad{-1.0, 2, 0.0, 1e3, "fs"}, Bad{48e3, 0, 0.0, 1e3, "interpolation"}, Bad{48e3, 2, 48.1e3, 1e3, "offset_hz"},
+                         Bad{48e3, 2, 0.0, 48e3, "bandwidth_hz"}, Bad{48e3, 2, 0.0, -5.0, "bandwidth_hz"}}) {
+        std::string msg;
+        try {
+            Upconverter::make(b.fs, b.interp, b.offset, b.bw);
+        } catch (const std::invalid_argument& e) {
+            msg = e.what();
+        }
+        INFO("%s: '%s'", b.name, msg.c_str());
+        CHECK(msg.find(b.name) != std::string::npos);
+    }
 }
 
 }  // namespace

@@ -115,6 +115,27 @@ struct PolyphaseFir {
         yb = cf32{fir_reduce(cr0, cr1), fir_reduce(ci0, ci1)};
     }
 
+    // Two outputs of the same phase (L = 1): one load of the taps serves both.
+    HALVO_INLINE void dot2_complex_shared(const float* __restrict ga, const float* __restrict ra, const float* __restrict ia,
+                                          std::size_t d, std::size_t kk, cf32& ya, cf32& yb) const {
+        const float* __restrict rb = ra + d;
+        const float* __restrict ib = ia + d;
+        f32x8 ar0 = splat8(0.0f), ar1 = ar0, ai0 = ar0, ai1 = ar0, cr0 = ar0, cr1 = ar0, ci0 = ar0, ci1 = ar0;
+        for (std::size_t j = 0; j < kk; j += 16) {
+            const f32x8 a0 = load8(ga + j), a1 = load8(ga + j + 8);
+            ar0 = ar0 + a0 * load8(ra + j);
+            ar1 = ar1 + a1 * load8(ra + j + 8);
+            ai0 = ai0 + a0 * load8(ia + j);
+            ai1 = ai1 + a1 * load8(ia + j + 8);
+            cr0 = cr0 + a0 * load8(rb + j);
+            cr1 = cr1 + a1 * load8(rb + j + 8);
+            ci0 = ci0 + a0 * load8(ib + j);
+            ci1 = ci1 + a1 * load8(ib + j + 8);
+        }
+        ya = cf32{fir_reduce(ar0, ar1), fir_reduce(ai0, ai1)};
+        yb = cf32{fir_reduce(cr0, cr1), fir_reduce(ci0, ci1)};
+    }
+
     HALVO_INLINE void dot1_complex(const float* ga, std::size_t oa, cf32& ya) const {
         const float* ra = br.data() + oa;
         const float* ia = bi.data() + oa;
@@ -163,7 +184,10 @@ struct PolyphaseFir {
                     const float* gb = g.data() + static_cast<std::size_t>(phase) * k;
                     step();
                     if constexpr (sizeof(Out) == sizeof(cf32)) {
-                        dot2_complex(ga, gb, oa, ob, out[o], out[o + 1]);
+                        if (ga == gb)
+                            dot2_complex_shared(ga, br.data() + oa, bi.data() + oa, ob - oa, k, out[o], out[o + 1]);
+                        else
+                            dot2_complex(ga, gb, oa, ob, out[o], out[o + 1]);
                     } else {
                         dot2_real(ga, gb, oa, ob, out[o], out[o + 1]);
                     }

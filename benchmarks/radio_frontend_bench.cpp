@@ -133,7 +133,8 @@ int main(int argc, char** argv) {
         for (auto [a, b] : {std::pair{2.4e6, 48e3}, std::pair{240e3, 48e3}, std::pair{44.1e3, 48e3}}) {
             Resampler r = Resampler::make(a, b);
             char job[64];
-            std::snprintf(job, sizeof job, "resamp %g -> %g (%zu taps)", a, b, r.fir.n_taps);
+            std::snprintf(job, sizeof job, "resamp %g -> %g (%zu+%zu taps)", a, b, r.fir.d1 > 1 ? r.fir.first.n_taps : 0,
+                          r.fir.second.n_taps);
             line(job, ln, median_ns([&] { rf(r, x.data(), y.data(), n); }, repeats) / n, "sample");
         }
         {

@@ -85,11 +85,13 @@ struct ChannelSelector {
 
     template <class Isa>
     void process(const cf32* in, cf32* out, std::size_t n) {
+        const std::size_t count = output_count(n);
         const std::uint32_t phi0 = phi, step = inc;
         fir.run(n, out, [&](std::size_t first, std::size_t count, float* zr, float* zi) HALVO_STAGE {
             mix_down(in + first, zr, zi, count, phi0 + static_cast<std::uint32_t>(first) * step, step);
         });
         phi = phi0 + static_cast<std::uint32_t>(n) * step;
+        canonical_nans(&out->re, 2 * count);
     }
 
     HALVO_INLINE static void mix_down(const cf32* x, float* zr, float* zi, std::size_t n, std::uint32_t phi0,

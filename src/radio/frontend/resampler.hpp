@@ -99,6 +99,7 @@ struct ResamplerT {
 
     template <class Isa>
     void process(const Sample* in, Sample* out, std::size_t n) {
+        const std::size_t made = output_count(n);
         fir.run(n, out, [&](std::size_t first, std::size_t count, float* re, float* im) HALVO_STAGE {
             if constexpr (Complex) {
                 const cf32* x = in + first;
@@ -111,6 +112,7 @@ struct ResamplerT {
                 for (std::size_t i = 0; i < count; ++i) re[i] = in[first + i];
             }
         });
+        canonical_nans(reinterpret_cast<float*>(out), (Complex ? 2 : 1) * made);
     }
 };
 

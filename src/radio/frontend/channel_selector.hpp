@@ -96,9 +96,10 @@ struct ChannelSelector {
 
     HALVO_INLINE static void mix_down(const cf32* x, float* zr, float* zi, std::size_t n, std::uint32_t phi0,
                                       std::uint32_t step) {
-        for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t ph = phi0;  // an induction variable: one vector add per eight samples
+        for (std::size_t i = 0; i < n; ++i, ph += step) {
             float c, s;
-            nco_cos_sin(phi0 + static_cast<std::uint32_t>(i) * step, c, s);
+            nco_cos_sin(ph, c, s);
             const float xr = x[i].re, xi = x[i].im;
             zr[i] = xr * c + xi * s;
             zi[i] = xi * c - xr * s;

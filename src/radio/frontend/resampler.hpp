@@ -95,6 +95,8 @@ struct ResamplerT {
     }
 
     double delay() const { return fir.delay_in() / m; }
+    int interpolation() const { return l; }
+    int decimation() const { return m; }
     std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
 
     template <class Isa>

@@ -92,7 +92,7 @@ struct ChannelSelector {
             mix_down(in + first, zr, zi, count, phi0 + static_cast<std::uint32_t>(first) * step, step);
         });
         phi = phi0 + static_cast<std::uint32_t>(n) * step;
-        canonical_nans(reinterpret_cast<float*>(out), 2 * count);
+        simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), 2 * count);
     }
 
     HALVO_INLINE static void mix_down(const cf32* x, float* zr, float* zi, std::size_t n, std::uint32_t phi0,

@@ -114,7 +114,7 @@ struct ResamplerT {
                 for (std::size_t i = 0; i < count; ++i) re[i] = in[first + i];
             }
         });
-        canonical_nans(reinterpret_cast<float*>(out), (Complex ? 2 : 1) * made);
+        simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), (Complex ? 2 : 1) * made);
     }
 };
 

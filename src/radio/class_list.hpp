@@ -6,6 +6,20 @@
 #pragma once
 
 #include "channelizer.hpp"
+#include "frontend/channel_selector.hpp"
+#include "frontend/resampler.hpp"
+#include "frontend/upconverter.hpp"
+
+namespace halvo {
+using frontend::ChannelSelector;
+using frontend::RealResampler;
+using frontend::Resampler;
+using frontend::Upconverter;
+}  // namespace halvo
 
 #define HALVO_RADIO_CLASSES(X) \
-    X(Channelizer, cf32, cf32)
+    X(Channelizer, cf32, cf32)                \
+    X(ChannelSelector, cf32, cf32)            \
+    X(Resampler, cf32, cf32)                  \
+    X(RealResampler, float, float)            \
+    X(Upconverter, cf32, cf32)

@@ -1,0 +1,111 @@
+// ChannelSelector: one channel out of a wideband complex stream.
+//
+//   make(fs, offset_hz, decimation, bandwidth_hz, transition_hz, stopband_db)
+//     transition_hz NaN: the default, min(fs_out - bandwidth_hz, (fs - bandwidth_hz) / 2)
+//     (stopband edge at fs_out - bandwidth_hz/2: nothing aliases into the passband)
+//   process<Isa>(const cf32* in, cf32* out, n)   out: output_count(n) samples
+//   set_offset(hz)                               from the next input sample on, phase continuous
+//   fs_out(), delay()                            output rate; group delay in output samples
+//
+// Input sample n is mixed down by the oscillator of nco.hpp (phase
+// phi[n] = phi[n-1] + inc, inc = nco_step(offset_hz, fs), phi[0] = 0):
+//   (c, s) = nco_cos_sin(phi[n])
+//   z.re = x.re*c + x.im*s;  z.im = x.im*c - x.re*s      (products rounded, then the sum)
+// then low-pass filtered (passband edge bandwidth_hz/2, stopband edge
+// bandwidth_hz/2 + transition_hz, stopband_db) and decimated, in one stage
+// or two (chain.hpp): output m is taken at input sample m*decimation.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "design.hpp"
+#include "nco.hpp"
+#include "chain.hpp"
+#include "polyphase.hpp"
+
+namespace halvo::frontend {
+
+inline constexpr int kMaxFactor = 1 << 16;  // decimation and interpolation limit
+
+struct ChannelSelector {
+    double fs = 1.0;
+    double offset_hz = 0.0;
+    int decimation = 1;
+    double bandwidth_hz = 0.0;
+    double transition_hz = 0.0;
+    double stopband_db = 70.0;
+    std::uint32_t phi = 0;  // oscillator phase of the next input sample
+    std::uint32_t inc = 0;  // phase step per input sample
+    FirChain<true> fir;
+
+    static double default_transition(double fs, int decimation, double bandwidth_hz) {
+        const double fs_out = fs / decimation;
+        return std::fmin(fs_out - bandwidth_hz, 0.5 * (fs - bandwidth_hz));
+    }
+
+    static ChannelSelector make(double fs, double offset_hz, int decimation, double bandwidth_hz,
+                                double transition_hz = NAN, double stopband_db = 70.0) {
+        if (!(fs > 0.0 && std::isfinite(fs))) refuse("fs", fs, "finite and > 0");
+        if (decimation < 1 || decimation > kMaxFactor)
+            refuse("decimation", decimation, "an integer from 1 to " + std::to_string(kMaxFactor));
+        if (!(std::fabs(offset_hz) <= 0.5 * fs))
+            refuse("offset_hz", offset_hz, "within +-fs/2 = +-" + show(0.5 * fs));
+        const double fs_out = fs / decimation;
+        if (!(bandwidth_hz > 0.0 && bandwidth_hz < fs_out))
+            refuse("bandwidth_hz", bandwidth_hz, "above 0 and below fs/decimation = " + show(fs_out));
+        if (std::isnan(transition_hz)) transition_hz = default_transition(fs, decimation, bandwidth_hz);
+        else if (!(transition_hz > 0.0 && 0.5 * bandwidth_hz + transition_hz <= 0.5 * fs))
+            refuse("transition_hz", transition_hz, "above 0 and at most (fs - bandwidth_hz)/2 = " + show(0.5 * (fs - bandwidth_hz)));
+        if (!(stopband_db >= 20.0 && stopband_db <= 140.0)) refuse("stopband_db", stopband_db, "from 20 to 140");
+        const double pass = 0.5 * bandwidth_hz;
+        ChannelSelector c;
+        c.fs = fs;
+        c.offset_hz = offset_hz;
+        c.decimation = decimation;
+        c.bandwidth_hz = bandwidth_hz;
+        c.transition_hz = transition_hz;
+        c.stopband_db = stopband_db;
+        c.inc = nco_step(offset_hz, fs);
+        c.fir = FirChain<true>::make(fs, 1, decimation, pass, pass + transition_hz, stopband_db, 1.0);
+        return c;
+    }
+
+    void set_offset(double hz) {
+        if (!(std::fabs(hz) <= 0.5 * fs)) refuse("offset_hz", hz, "within +-fs/2 = +-" + show(0.5 * fs));
+        offset_hz = hz;
+        inc = nco_step(hz, fs);
+    }
+
+    double fs_out() const { return fs / decimation; }
+    double transition() const { return transition_hz; }
+    double delay() const { return fir.delay_in() / decimation; }
+    std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
+
+    template <class Isa>
+    void process(const cf32* in, cf32* out, std::size_t n) {
+        const std::size_t count = output_count(n);
+        const std::uint32_t phi0 = phi, step = inc;
+        fir.run(n, out, [&](std::size_t first, std::size_t count, float* zr, float* zi) HALVO_STAGE {
+            mix_down(in + first, zr, zi, count, phi0 + static_cast<std::uint32_t>(first) * step, step);
+        });
+        phi = phi0 + static_cast<std::uint32_t>(n) * step;
+        simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), 2 * count);
+    }
+
+    HALVO_INLINE static void mix_down(const cf32* x, float* zr, float* zi, std::size_t n, std::uint32_t phi0,
+                                      std::uint32_t step) {
+        std::uint32_t ph = phi0;  // an induction variable: one vector add per eight samples
+        for (std::size_t i = 0; i < n; ++i, ph += step) {
+            float c, s;
+            nco_cos_sin(ph, c, s);
+            const float xr = x[i].re, xi = x[i].im;
+            zr[i] = xr * c + xi * s;
+            zi[i] = xi * c - xr * s;
+        }
+    }
+};
+
+}  // namespace halvo::frontend

@@ -4,6 +4,7 @@
 #include "radio/audio/emphasis.hpp"
 #include "radio/audio/squelch.hpp"
 #include "radio/receiver.hpp"
+#include "radio/transmitter.hpp"
 
 namespace {
 struct Isa {};
@@ -15,6 +16,7 @@ struct Isa {};
 using halvo::cf32;
 using namespace halvo::audio;
 using halvo::radio::Receiver;
+using halvo::radio::Transmitter;
 
 void HALVO_CAT(deemphasis_process_, HALVO_TEST_LEVEL)(Deemphasis& c, const float* in, float* out, std::size_t n) {
     c.process<Isa>(in, out, n);
@@ -29,5 +31,8 @@ void HALVO_CAT(agc_process_, HALVO_TEST_LEVEL)(Agc& c, const float* in, float* o
     c.process<Isa>(in, out, n);
 }
 void HALVO_CAT(receiver_process_, HALVO_TEST_LEVEL)(Receiver& c, const cf32* in, float* out, std::size_t n) {
+    c.process<Isa>(in, out, n);
+}
+void HALVO_CAT(transmitter_process_, HALVO_TEST_LEVEL)(Transmitter& c, const float* in, cf32* out, std::size_t n) {
     c.process<Isa>(in, out, n);
 }

@@ -17,6 +17,7 @@
 #include "radio/audio/emphasis.hpp"
 #include "radio/audio/squelch.hpp"
 #include "radio/receiver.hpp"
+#include "radio/transmitter.hpp"
 
 using halvo::cf32;
 using halvo::audio::Agc;
@@ -24,6 +25,7 @@ using halvo::audio::Deemphasis;
 using halvo::audio::PowerSquelch;
 using halvo::audio::Preemphasis;
 using halvo::radio::Receiver;
+using halvo::radio::Transmitter;
 
 #define HALVO_DECLARE_LEVELS(name, T, S, O)                  \
     void name##_baseline(T&, const S*, O*, std::size_t);    \
@@ -34,6 +36,7 @@ HALVO_DECLARE_LEVELS(preemphasis_process, Preemphasis, float, float)
 HALVO_DECLARE_LEVELS(squelch_process, PowerSquelch, cf32, cf32)
 HALVO_DECLARE_LEVELS(agc_process, Agc, float, float)
 HALVO_DECLARE_LEVELS(receiver_process, Receiver, cf32, float)
+HALVO_DECLARE_LEVELS(transmitter_process, Transmitter, float, cf32)
 
 namespace {
 
@@ -383,6 +386,68 @@ TEST(receiver_levels_and_splits_give_the_same_bits) {
     }
 }
 
+// ---------------------------------------------------------------- transmitter
+
+// Transmitter -> Receiver per mode: a tone (the keying for cw) comes back
+// at its level, above an SNR; a second signal elsewhere in the band does
+// not disturb it.
+TEST(transmitter_to_receiver_round_trips) {
+    struct Trip {
+        const char* mode;
+        double fs;
+        double offset_hz;
+        double tone_hz;  // audio in (0: cw keying held on)
+        double out_hz;
+        double amp_lo, amp_hi, snr_db;
+    };
+    const Trip trips[] = {
+        {"nbfm", 240000.0, 30000.0, 1000.0, 1000.0, 0.75, 0.85, 40.0},
+        {"wbfm", 2400000.0, 400000.0, 1000.0, 1000.0, 0.75, 0.85, 40.0},
+        {"pm", 240000.0, -30000.0, 700.0, 700.0, 0.75, 0.85, 40.0},
+        {"am", 240000.0, 60000.0, 700.0, 700.0, 0.6, 0.8, 30.0},
+        {"usb", 240000.0, 10000.0, 1000.0, 1000.0, 0.6, 0.8, 30.0},
+        {"lsb", 240000.0, 10000.0, 1000.0, 1000.0, 0.6, 0.8, 30.0},
+        {"cw", 240000.0, 5000.0, 0.0, 700.0, 0.6, 0.8, 30.0},
+    };
+    for (const Trip& t : trips) {
+        const double audio_fs = 48000.0;
+        std::vector<float> a(48000);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            a[i] = t.tone_hz == 0.0 ? 1.0f : static_cast<float>(0.8 * std::sin(2 * kPi * t.tone_hz * double(i) / audio_fs));
+        const Transmitter tx = Transmitter::make(t.mode, audio_fs, t.fs, t.offset_hz);
+        auto x = run(tx, transmitter_process_baseline, a);
+        INFO("round trip %s", t.mode);
+        CHECK(x.size() == a.size() * std::size_t(t.fs / audio_fs));
+        // Another transmitter (voice-band audio) 20 kHz beyond 3 channels away.
+        std::vector<float> voice(a.size());
+        for (std::size_t i = 0; i < a.size(); ++i)
+            voice[i] = static_cast<float>(0.5 * std::sin(2 * kPi * 450.0 * double(i) / audio_fs) + 0.3 * std::sin(2 * kPi * 1730.0 * double(i) / audio_fs));
+        const auto other = run(Transmitter::make("nbfm", audio_fs, t.fs, t.offset_hz > 0 ? t.offset_hz - 3 * tx.bandwidth_hz - 20000 : t.offset_hz + 3 * tx.bandwidth_hz + 20000),
+                               transmitter_process_baseline, voice);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] = cf32{x[i].re + other[i].re, x[i].im + other[i].im};
+        const auto y = run(Receiver::make(t.mode, t.fs, t.offset_hz, audio_fs, NAN, NAN, NAN, NAN, false),
+                           receiver_process_baseline, x);
+        const ToneFit f = fit_tone(y, t.out_hz, audio_fs, y.size() / 2);
+        CHECK(f.amplitude > t.amp_lo && f.amplitude < t.amp_hi);
+        CHECK(f.snr_db > t.snr_db);
+        if (!(f.amplitude > t.amp_lo && f.amplitude < t.amp_hi) || !(f.snr_db > t.snr_db))
+            std::printf("    %s: amplitude %.4f, SNR %.1f dB\n", t.mode, f.amplitude, f.snr_db);
+    }
+}
+
+TEST(transmitter_levels_and_splits_give_the_same_bits) {
+    for (const char* mode : {"nbfm", "wbfm", "am", "usb", "lsb", "cw", "pm"}) {
+        const auto a = real_noise(6000, 9, 0.9);
+        const Transmitter t = Transmitter::make(mode, 48000.0, std::string(mode) == "wbfm" ? 1200000.0 : 240000.0, 20000.0);
+        const auto want = run(t, transmitter_process_baseline, a);
+        CHECK(want.size() == t.output_count(a.size()));
+        for (auto [name, fn] : LEVELS(transmitter_process, Transmitter, float, cf32)) {
+            INFO("transmitter %s level %s", mode, name);
+            CHECK(same_bits(run(t, fn, a, random_split(31, a.size())), want));
+        }
+    }
+}
+
 // ---------------------------------------------------------------- refusals
 
 TEST(invalid_arguments_are_refused_by_name) {
@@ -414,6 +479,13 @@ TEST(invalid_arguments_are_refused_by_name) {
         {"tau_us", [] { Receiver::make("nbfm", 240000.0, 0.0, 48000.0, NAN, NAN, NAN, -3.0, true); }},
         {"cw_pitch_hz", [] { Receiver::make("cw", 240000.0, 0.0, 48000.0, NAN, NAN, NAN, NAN, false, 20000.0); }},
         {"threshold_db", [] { Receiver::make("nbfm", 240000.0, 0.0, 48000.0, 500.0); }},
+        {"mode", [] { Transmitter::make("ssb", 48000.0, 240000.0, 0.0); }},
+        {"audio_fs", [] { Transmitter::make("am", 0.0, 240000.0, 0.0); }},
+        {"fs", [] { Transmitter::make("am", 48000.0, 24000.0, 0.0); }},
+        {"offset_hz", [] { Transmitter::make("am", 48000.0, 240000.0, -200000.0); }},
+        {"bandwidth_hz", [] { Transmitter::make("am", 48000.0, 240000.0, 0.0, 130000.0); }},
+        {"deviation_hz", [] { Transmitter::make("nbfm", 48000.0, 240000.0, 0.0, NAN, 0.0); }},
+        {"tau_us", [] { Transmitter::make("wbfm", 48000.0, 2400000.0, 0.0, NAN, NAN, NAN, true) , Transmitter::make("wbfm", 48000.0, 2400000.0, 0.0, NAN, NAN, -1.0, true); }},
     };
     for (const Bad& b : bad) {
         std::string what;

@@ -19,13 +19,33 @@ import numpy as np
 F = np.float32
 
 
+def fma(a, b, c):
+    """float32 a*b + c rounded once. The product of two float32 values is
+    exact in float64; the float64 sum is corrected to round to odd (its
+    last bit set when the sum was inexact), after which rounding to float32
+    is the single correct rounding."""
+    a, b, c = float(a), float(b), float(c)
+    p = a * b
+    s = p + c
+    if not math.isfinite(s):
+        return F(s)
+    z = s - p
+    err = (p - (s - z)) + (c - z)  # p + c = s + err exactly
+    if err != 0.0:
+        if (err < 0) != (s < 0) and s != 0.0:
+            s = math.nextafter(s, 0.0)
+        s = np.array(s).view(np.int64) | 1
+        s = float(np.array(s).view(np.float64))
+    return F(s)
+
+
 def deemphasis(x, fs, tau_us):
     p = 0.0 if tau_us == 0 else math.exp(-1e6 / (fs * tau_us))
     a, b = F(p), F(1.0 - p)
     y = np.empty_like(x)
     y1 = F(0)
     for i, v in enumerate(x):
-        y1 = F(b * v) + F(a * y1)
+        y1 = fma(a, y1, F(b * v))
         y[i] = y1
     return y
 
@@ -38,7 +58,8 @@ def preemphasis(x, fs, tau_us):
 
 
 def squelch(z, fs, threshold_db, hysteresis_db, attack_ms, release_ms, average_ms):
-    alpha = F(1.0 - math.exp(-1.0 / (fs * average_ms / 1000.0)))
+    k = math.exp(-1.0 / (fs * average_ms / 1000.0))
+    keep, alpha = F(k), F(1.0 - k)
     open_level = F(math.pow(10.0, threshold_db / 10.0))
     close_level = F(math.pow(10.0, (threshold_db - hysteresis_db) / 10.0))
     up = F(1.0 / max(1.0, fs * attack_ms / 1000.0))
@@ -48,7 +69,7 @@ def squelch(z, fs, threshold_db, hysteresis_db, attack_ms, release_ms, average_m
     for i, v in enumerate(z):
         re, im = F(v.real), F(v.imag)
         e = F(re * re) + F(im * im)
-        p = p + F(alpha * F(e - p))
+        p = fma(keep, p, F(alpha * e))
         is_open = (p >= open_level) if not is_open else not (p < close_level)
         g = min(F(g + up), F(1)) if is_open else max(F(g - down), F(0))
         if g != 0:
@@ -57,16 +78,17 @@ def squelch(z, fs, threshold_db, hysteresis_db, attack_ms, release_ms, average_m
 
 
 def agc(x, fs, target, attack_ms, decay_ms, max_gain_db):
-    ka = F(1.0 - math.exp(-1.0 / (fs * attack_ms / 1000.0)))
-    kd = F(1.0 - math.exp(-1.0 / (fs * decay_ms / 1000.0)))
+    ea = math.exp(-1.0 / (fs * attack_ms / 1000.0))
+    ed = math.exp(-1.0 / (fs * decay_ms / 1000.0))
+    ca, ka, cd, kd = F(ea), F(1.0 - ea), F(ed), F(1.0 - ed)
     gmax = F(math.pow(10.0, max_gain_db / 20.0))
     t = F(target)
     p = v = F(0)
     y = np.empty_like(x)
     with np.errstate(divide="ignore"):
         for i, s in enumerate(x):
-            p = p + F(ka * F(F(s * s) - p))
-            v = p if p > v else v + F(kd * F(p - v))
+            p = fma(ca, p, F(ka * F(s * s)))
+            v = p if p > v else fma(cd, v, F(kd * p))
             g = t / np.sqrt(v)
             g = gmax if g > gmax else g
             y[i] = F(s * g)

@@ -3,15 +3,16 @@
 //   make(fs, target, attack_ms, decay_ms, max_gain_db)
 //
 // Design, in float64 and then narrowed once to float32:
-//   ka = 1 - exp(-1 / (fs * attack_ms / 1000))   (mean-square average)
-//   kd = 1 - exp(-1 / (fs * decay_ms / 1000))    (fall of the held level)
+//   ca = exp(-1 / (fs * attack_ms / 1000)), ka = 1 - that   (mean-square average)
+//   cd = exp(-1 / (fs * decay_ms / 1000)),  kd = 1 - that   (fall of the held level)
 //   gmax = 10^(max_gain_db / 20)
 // Per sample, in this order (each operation rounded on its own):
-//   p = p + ka*(x*x - p)                    mean square over about attack_ms
-//   v = (p > v) ? p : v + kd*(p - v)        held level: rises with p at once,
+//   p = fma(ca, p, ka*(x*x))                mean square over about attack_ms
+//   v = (p > v) ? p : fma(cd, v, kd*p)      held level: rises with p at once,
 //                                           falls over about decay_ms
 //   g = target / sqrt(v);  g = (g > gmax) ? gmax : g   (v = 0 gives gmax; NaN stays NaN)
 //   y = x*g
+// (x*x, ka*(x*x) and kd*p rounded on their own, then each fma rounded once.)
 // A steady input comes out with RMS target (the held level sits on the
 // crests of the mean square's ripple, within 2 % for a 440 Hz tone at the
 // default attack). State: p and v, 0.0.
@@ -32,7 +33,9 @@ struct Agc {
     double decay_ms = 300.0;
     double max_gain_db = 60.0;
     float tgt = 0.5f;   // target RMS
-    float ka = 1.0f;    // mean-square weight of a rising sample
+    float ca = 0.0f;    // mean-square weight of the old mean
+    float ka = 1.0f;    // mean-square weight of the new sample
+    float cd = 0.0f;    // weight of the held level in its fall
     float kd = 1.0f;    // weight of the held level's fall
     float gmax = 1.0f;  // gain limit
     float p = 0.0f;     // mean square of the input; 0.0
@@ -53,15 +56,19 @@ struct Agc {
         a.decay_ms = decay_ms;
         a.max_gain_db = max_gain_db;
         a.tgt = static_cast<float>(target);
-        a.ka = static_cast<float>(1.0 - std::exp(-1.0 / (fs * attack_ms / 1000.0)));
-        a.kd = static_cast<float>(1.0 - std::exp(-1.0 / (fs * decay_ms / 1000.0)));
+        const double ea = std::exp(-1.0 / (fs * attack_ms / 1000.0));
+        const double ed = std::exp(-1.0 / (fs * decay_ms / 1000.0));
+        a.ca = static_cast<float>(ea);
+        a.ka = static_cast<float>(1.0 - ea);
+        a.cd = static_cast<float>(ed);
+        a.kd = static_cast<float>(1.0 - ed);
         a.gmax = static_cast<float>(std::pow(10.0, max_gain_db / 20.0));
         return a;
     }
 
     HALVO_INLINE float step(float x) {
-        p = p + ka * (x * x - p);
-        v = (p > v) ? p : v + kd * (p - v);
+        p = fma32(ca, p, ka * (x * x));      // fused, ka*(x*x) rounded first
+        v = (p > v) ? p : fma32(cd, v, kd * p);  // fused, kd*p rounded first
         const float g0 = tgt / sqrt32(v);
         const float g = (g0 > gmax) ? gmax : g0;
         return x * g;

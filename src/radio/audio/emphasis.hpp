@@ -2,14 +2,14 @@
 // low-pass with time constant tau (75 us in the Americas, 50 us in Europe)
 // and its exact inverse.
 //
-//   Deemphasis::make(fs, tau_us)    y[n] = b*x[n] + a*y[n-1]
+//   Deemphasis::make(fs, tau_us)    y[n] = fma(a, y[n-1], b*x[n])   (b*x rounded, then fused)
 //   Preemphasis::make(fs, tau_us)   y[n] = g*(x[n] - a*x[n-1])
 //
 // with, in float64 and then narrowed once to float32,
 //   a = exp(-1e6 / (fs * tau_us))   (0 for tau_us = 0: the identity)
 //   b = 1 - exp(-1e6 / (fs * tau_us))
 //   g = 1 / (1 - exp(-1e6 / (fs * tau_us)))
-// Every product is rounded, then the sum or difference; nothing is fused.
+// Preemphasis: the product rounded, then the difference, then the gain.
 // State: the previous output (Deemphasis) or input (Preemphasis), 0.0.
 #pragma once
 
@@ -47,7 +47,7 @@ struct Deemphasis {
     }
 
     HALVO_INLINE float step(float x) {
-        y1 = b * x + a * y1;  // two rounded products, then the sum
+        y1 = fma32(a, y1, b * x);  // fused, b*x rounded first: the chain is one fused multiply-add
         return y1;
     }
 

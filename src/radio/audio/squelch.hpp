@@ -5,13 +5,13 @@
 //   make(fs, threshold_db, hysteresis_db, attack_ms, release_ms, average_ms)
 //
 // Design, in float64 and then narrowed once to float32:
-//   alpha = 1 - exp(-1 / (fs * average_ms / 1000))          power average
+//   keep = exp(-1 / (fs * average_ms / 1000)),  alpha = 1 - that     power average
 //   open_level = 10^(threshold_db / 10)                       0 dB = power 1.0
 //   close_level = 10^((threshold_db - hysteresis_db) / 10)
 //   up = 1 / max(1, fs * attack_ms / 1000),  down = 1 / max(1, fs * release_ms / 1000)
 // Per sample, in this order (each operation rounded on its own):
 //   e = x.re*x.re + x.im*x.im
-//   p = p + alpha*(e - p)
+//   p = fma(keep, p, alpha*e)                (alpha*e rounded, then fused)
 //   closed and p >= open_level: open;  open and p < close_level: closed
 //   open: gain = min(gain + up, 1);  closed: gain = max(gain - down, 0)
 //   out = 0 + 0j when gain == 0, else (x.re*gain, x.im*gain)
@@ -33,6 +33,7 @@ struct PowerSquelch {
     double attack_ms = 1.0;
     double release_ms = 10.0;
     double average_ms = 2.0;
+    float keep = 0.0f;        // power average weight of the old mean
     float alpha = 1.0f;       // power average weight of the new sample
     float open_level = 1.0f;  // mean power at which the gate opens
     float close_level = 1.0f; // mean power below which it closes
@@ -60,7 +61,9 @@ struct PowerSquelch {
         q.attack_ms = attack_ms;
         q.release_ms = release_ms;
         q.average_ms = average_ms;
-        q.alpha = static_cast<float>(1.0 - std::exp(-1.0 / (fs * average_ms / 1000.0)));
+        const double k = std::exp(-1.0 / (fs * average_ms / 1000.0));
+        q.keep = static_cast<float>(k);
+        q.alpha = static_cast<float>(1.0 - k);
         q.open_level = static_cast<float>(std::pow(10.0, threshold_db / 10.0));
         q.close_level = static_cast<float>(std::pow(10.0, (threshold_db - hysteresis_db) / 10.0));
         q.up = static_cast<float>(1.0 / std::fmax(1.0, fs * attack_ms / 1000.0));
@@ -76,16 +79,16 @@ struct PowerSquelch {
     }
 
     // Operations in this order are part of the result; do not regroup. The
-    // power average is the loop-carried chain (subtract, multiply, add).
+    // power average is the loop-carried chain: one fused multiply-add.
     template <class Isa>
     void process(const cf32* in, cf32* out, std::size_t n) {
         float pp = p, g = gain;
         bool o = open;
-        const float al = alpha, ol = open_level, cl = close_level, u = up, d = down;
+        const float al = alpha, kp = keep, ol = open_level, cl = close_level, u = up, d = down;
         for (std::size_t i = 0; i < n; ++i) {
             const cf32 x = in[i];
             const float e = x.re * x.re + x.im * x.im;  // no fused multiply-add
-            pp = pp + al * (e - pp);
+            pp = fma32(kp, pp, al * e);  // fused, al*e rounded first
             if (!o) o = pp >= ol;
             else o = !(pp < cl);
             if (o) {

@@ -3,10 +3,7 @@
 // capsule named "_VELK_NUMPY_BORROW_CHECKING_API" on NumPy's multiarray module.
 #pragma once
 
-#ifndef Py_LIMITED_API
-#error "halvo_sdr is built against the stable ABI: define Py_LIMITED_API"
-#endif
-#include <Python.h>
+#include "py_limited.hpp"
 
 #include <cstdint>
 

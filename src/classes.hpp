@@ -1,12 +1,12 @@
-// The ten classes' type specs, in registration order.
+// Both modules' type specs, in registration order (the class lists).
 #pragma once
 
-#ifndef Py_LIMITED_API
-#error "halvo_sdr is built against the stable ABI: define Py_LIMITED_API"
-#endif
-#include <Python.h>
+#include "py_limited.hpp"
 
 #include <cstddef>
+
+#include "class_list.hpp"
+#include "radio/class_list.hpp"
 
 namespace halvo {
 
@@ -15,7 +15,14 @@ struct ClassEntry {
     PyType_Spec* type_spec;  // "builtins.<name>", default flags
 };
 
-inline constexpr std::size_t kClassCount = 10;
+#define HALVO_COUNT_CLASS(Class, In, Out) +1
+inline constexpr std::size_t kClassCount = 0 HALVO_CLASSES(HALVO_COUNT_CLASS);
+inline constexpr std::size_t kRadioClassCount = 0 HALVO_RADIO_CLASSES(HALVO_COUNT_CLASS);
+#undef HALVO_COUNT_CLASS
 extern const ClassEntry kClasses[kClassCount];
+
+// halvo_radio._native's classes and module functions (radio_classes.cpp).
+extern const ClassEntry kRadioClasses[kRadioClassCount];
+extern PyMethodDef kRadioFunctions[];
 
 }  // namespace halvo

@@ -3,12 +3,11 @@
 // and the guard that turns a C++ failure into that exception.
 #pragma once
 
-#ifndef Py_LIMITED_API
-#error "halvo_sdr is built against the stable ABI: define Py_LIMITED_API"
-#endif
-#include <Python.h>
+#include "py_limited.hpp"
 
 #include <exception>
+
+#include "argument_error.hpp"
 #include "port/source_location.hpp"
 #include <string>
 
@@ -40,13 +39,16 @@ PyObject* raise_not_instance(PyObject* obj, const char* target);
 // the diagnostic line to standard error). Returns nullptr.
 PyObject* raise_panic(const char* text, const port::SourceLocation& where);
 
-// Runs body() and returns its result; a C++ exception escaping it becomes
-// the internal-failure exception (cleanup held by destructors inside body has
+// Runs body() and returns its result; an ArgumentError escaping it becomes
+// ValueError with its message, any other C++ exception the internal-failure
+// exception (cleanup held by destructors inside body has
 // already run by then) and `failed` is returned.
 template <class R, class Body>
 R guard(R failed, Body&& body) noexcept {
     try {
         return body();
+    } catch (const ArgumentError& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());  // a rejected argument, not a failure
     } catch (const Panic& p) {
         raise_panic(p.what(), p.where());
     } catch (const std::exception& e) {

@@ -1,8 +1,12 @@
-// The module halvo_sdr: multi-phase initialisation with one exec slot that
-// registers the ten classes in a fixed order and lists them in __all__.
+// The two modules of this extension file: halvo_sdr and halvo_radio._native
+// (loaded by the halvo_radio package from this same file). Each uses
+// multi-phase initialisation with one exec slot that registers its class
+// list in order and lists the classes in __all__.
 //
 // Type objects are created once per process on first need and shared by
-// every module instance; the module keeps no per-module state.
+// every module instance; the modules keep no per-module state. Both share
+// the process-wide caches (the borrow registry, the output holder type, the
+// NumPy API table).
 #include <string>
 
 #include "classes.hpp"
@@ -14,6 +18,7 @@ namespace halvo {
 namespace {
 
 OnceCell<PyTypeObject*> type_cells[kClassCount];
+OnceCell<PyTypeObject*> radio_type_cells[kRadioClassCount];
 OnceCell<PyObject*> all_name_cell;  // interned "__all__"
 
 PyObject* all_name() {
@@ -29,10 +34,9 @@ PyObject* all_name() {
 
 // Adds one class to the module: appends its name to __all__ (created when
 // missing) and sets the attribute.
-bool register_class(PyObject* module, std::size_t i) {
-    const ClassEntry& c = kClasses[i];
+bool register_class(PyObject* module, const ClassEntry& c, OnceCell<PyTypeObject*>& cell) {
     PyTypeObject* type = nullptr;
-    if (!type_cells[i].get(type, [&c](PyTypeObject*& t) {
+    if (!cell.get(type, [&c](PyTypeObject*& t) {
             t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(c.type_spec));
             return t != nullptr;
         })) {
@@ -59,22 +63,40 @@ bool register_class(PyObject* module, std::size_t i) {
     return PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type)) == 0;
 }
 
-int halvo_sdr_exec(PyObject* module) {
+template <const ClassEntry* Classes, std::size_t Count, OnceCell<PyTypeObject*>* Cells>
+int exec_module(PyObject* module) {
     return guard<int>(-1, [&]() -> int {
         if (!PyModule_Check(module)) {
             raise_not_instance(module, "module");
             return -1;
         }
-        for (std::size_t i = 0; i < kClassCount; ++i) {
-            if (!register_class(module, i)) return -1;
+        for (std::size_t i = 0; i < Count; ++i) {
+            if (!register_class(module, Classes[i], Cells[i])) return -1;
         }
         return 0;
     });
 }
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(halvo_sdr_exec)},
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module<kClasses, kClassCount, type_cells>)},
     {0, nullptr},
+};
+
+PyModuleDef_Slot radio_module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module<kRadioClasses, kRadioClassCount, radio_type_cells>)},
+    {0, nullptr},
+};
+
+PyModuleDef radio_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "halvo_radio._native",
+    "",
+    0,
+    kRadioFunctions,
+    radio_module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 PyModuleDef module_def = {
@@ -96,4 +118,10 @@ PyModuleDef module_def = {
 // "default" on ELF and Mach-O, __declspec(dllexport) on Windows.
 PyMODINIT_FUNC PyInit_halvo_sdr(void) {
     return PyModuleDef_Init(&halvo::module_def);
+}
+
+// halvo_radio._native, from the same file: the halvo_radio package loads it
+// with ExtensionFileLoader("halvo_radio._native", <this file>).
+PyMODINIT_FUNC PyInit__native(void) {
+    return PyModuleDef_Init(&halvo::radio_module_def);
 }

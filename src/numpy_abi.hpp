@@ -7,10 +7,7 @@
 // changed in 2.0 (told apart at run time by the C feature version).
 #pragma once
 
-#ifndef Py_LIMITED_API
-#error "halvo_sdr is built against the stable ABI: define Py_LIMITED_API"
-#endif
-#include <Python.h>
+#include "py_limited.hpp"
 
 #include <cstdint>
 

@@ -142,6 +142,8 @@ BorrowTable* borrow_registry() {
     if (cached) return cached;
     Registry registry{};
     if (!registry_cell.get(registry, load_registry)) {
+        // "Interal" is spelt so on purpose: the message text is part of the
+        // module's surface, matched by callers as it stands. Do not correct it.
         throw Panic("Interal borrow checking API error: " + take_error_description());
     }
     cached = registry.table;
@@ -359,7 +361,7 @@ void free_samples(const SampleBuffer& b, std::size_t itemsize) {
     drop_for(b, itemsize)(b.data, b.count, b.capacity);
 }
 
-PyObject* make_output(const SampleBuffer& b, int typenum) {
+PyObject* make_output(const SampleBuffer& b, int typenum, std::size_t rows) {
     const std::size_t itemsize = (typenum == npy::kCFloat) ? 8 : 4;
     PyTypeObject* holder_type = nullptr;
     const bool have_type = holder_type_cell.get(holder_type, [](PyTypeObject*& t) {
@@ -390,10 +392,12 @@ PyObject* make_output(const SampleBuffer& b, int typenum) {
         PyErr_WriteUnraisable(nullptr);
         throw Panic("failed to create the output array's dtype");
     }
-    npy::npy_intp dims[1] = {static_cast<npy::npy_intp>(b.count)};
-    npy::npy_intp strides[1] = {static_cast<npy::npy_intp>(itemsize)};
+    const std::size_t cols = rows == 0 ? b.count : b.count / rows;
+    npy::npy_intp dims[2] = {static_cast<npy::npy_intp>(rows), static_cast<npy::npy_intp>(cols)};
+    npy::npy_intp strides[2] = {static_cast<npy::npy_intp>(cols * itemsize), static_cast<npy::npy_intp>(itemsize)};
+    const int nd = rows == 0 ? 1 : 2;
     PyObject* arr = api_fn<npy::NewFromDescrFn>(npy::kSlotNewFromDescr)(
-        numpy_api().array_type, descr, 1, dims, strides, b.data, npy::kWriteable, nullptr);
+        numpy_api().array_type, descr, nd, dims + (2 - nd), strides + (2 - nd), b.data, npy::kWriteable, nullptr);
     if (!arr) {
         PyErr_WriteUnraisable(nullptr);
         throw Panic("failed to create the output array");

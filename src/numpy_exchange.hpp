@@ -6,10 +6,7 @@
 // buffer of ours without copying, owned by a PySliceContainer holder.
 #pragma once
 
-#ifndef Py_LIMITED_API
-#error "halvo_sdr is built against the stable ABI: define Py_LIMITED_API"
-#endif
-#include <Python.h>
+#include "py_limited.hpp"
 
 #include <cstddef>
 
@@ -58,9 +55,10 @@ bool allocate_samples(std::size_t count, std::size_t itemsize, SampleBuffer* out
 // output array.
 void free_samples(const SampleBuffer& b, std::size_t itemsize);
 
-// Wraps `b` (elements of type `typenum`) as a new one-dimensional array that
-// owns it through a holder. Takes ownership of `b` in every case. Throws
-// Panic when the holder or the array cannot be created.
-PyObject* make_output(const SampleBuffer& b, int typenum);
+// Wraps `b` (elements of type `typenum`) as a new array that owns it through
+// a holder: one-dimensional when rows is 0, else rows x (count / rows), row
+// by row. Takes ownership of `b` in every case. Throws Panic when the holder
+// or the array cannot be created.
+PyObject* make_output(const SampleBuffer& b, int typenum, std::size_t rows = 0);
 
 }  // namespace halvo

@@ -8,10 +8,7 @@
 // the cell empty: the next caller tries again.
 #pragma once
 
-#ifndef Py_LIMITED_API
-#error "halvo_sdr is built against the stable ABI: define Py_LIMITED_API"
-#endif
-#include <Python.h>
+#include "py_limited.hpp"
 
 #include <atomic>
 #include <mutex>

@@ -1,6 +1,8 @@
 // Argument parsing, conversion and the renaming of conversion errors.
 #include "parser.hpp"
 
+#include <climits>
+
 #include <cstring>
 
 #include "errors.hpp"
@@ -127,6 +129,20 @@ bool convert_number(PyObject* obj, double* out) {
     const double v = PyFloat_AsDouble(obj);
     if (v == -1.0 && PyErr_Occurred()) return false;
     *out = v;
+    return true;
+}
+
+bool convert_int(PyObject* obj, int* out) {
+    Ref index(PyNumber_Index(obj));
+    if (!index) return false;
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) return false;
+    if (overflow != 0 || v < INT_MIN || v > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "integer out of range");
+        return false;
+    }
+    *out = static_cast<int>(v);
     return true;
 }
 

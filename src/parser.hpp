@@ -6,10 +6,7 @@
 // A successful parse allocates nothing; messages are built only on error.
 #pragma once
 
-#ifndef Py_LIMITED_API
-#error "halvo_sdr is built against the stable ABI: define Py_LIMITED_API"
-#endif
-#include <Python.h>
+#include "py_limited.hpp"
 
 namespace halvo {
 
@@ -33,6 +30,10 @@ bool parse_tuple_dict(const ArgDescriptor& d, PyObject* args, PyObject* kwargs, 
 
 // Number rule: PyFloat_AsDouble. Returns false with the conversion's error set.
 bool convert_number(PyObject* obj, double* out);
+
+// Integer rule: the object's __index__ (a float raises TypeError), within
+// the range of int (else OverflowError). Returns false with the error set.
+bool convert_int(PyObject* obj, int* out);
 
 // Boolean rule: exactly bool, or NumPy's bool scalar through its __bool__.
 bool convert_bool(PyObject* obj, bool* out);

@@ -1,10 +1,7 @@
 // Small RAII helpers for Python references and cleanup on every exit path.
 #pragma once
 
-#ifndef Py_LIMITED_API
-#error "halvo_sdr is built against the stable ABI: define Py_LIMITED_API"
-#endif
-#include <Python.h>
+#include "py_limited.hpp"
 
 #include <utility>
 

@@ -1,5 +1,12 @@
 import numpy as np
 import pytest
+from hypothesis import settings
+
+# The property tests draw the same examples on every run: a suite that fails
+# only sometimes blocks landings at random. A found failure becomes an
+# explicit @example beside its test.
+settings.register_profile("halvo", derandomize=True, database=None)
+settings.load_profile("halvo")
 
 
 def split_points(n, cuts):

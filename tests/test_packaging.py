@@ -4,6 +4,8 @@ module, and the stubs' types as mypy sees them at a call site."""
 import json
 import os
 import re
+import shutil
+import subprocess
 import tomllib
 import zipfile
 from pathlib import Path
@@ -40,7 +42,10 @@ def test_one_abi3_wheel_with_module_and_stubs(wheel):
     payload = names - dist_info
     modules = {n for n in payload if re.fullmatch(r"halvo_sdr\.(abi3\.so|pyd)", n)}
     assert len(modules) == 1, payload
-    assert payload - modules == {"halvo_sdr-stubs/__init__.pyi", "halvo_sdr-stubs/py.typed"}
+    # Beside it the halvo_radio package, whose native classes come from the
+    # same extension file.
+    assert payload - modules == {"halvo_sdr-stubs/__init__.pyi", "halvo_sdr-stubs/py.typed",
+                                 "halvo_radio/__init__.py"}
     assert re.search(r"^Tag: cp311-abi3-", wheel_meta, re.M), wheel_meta
     assert re.search(r"^Root-Is-Purelib: false", wheel_meta, re.M), wheel_meta
     assert re.search(r"^Requires-Dist: numpy", metadata, re.M), metadata
@@ -51,6 +56,19 @@ def test_one_abi3_wheel_with_module_and_stubs(wheel):
     # NumPy is needed at run time only: the build must not pull it in.
     build = tomllib.loads((ROOT / "pyproject.toml").read_text())["build-system"]["requires"]
     assert not [r for r in build if r.lower().startswith("numpy")], build
+
+
+def test_the_extension_exports_exactly_its_two_init_functions(wheel, tmp_path):
+    if shutil.which("readelf") is None:
+        pytest.skip("readelf is not installed")
+    with zipfile.ZipFile(wheel) as z:
+        so = next(n for n in z.namelist() if n.startswith("halvo_sdr.") and n.endswith(".so"))
+        z.extract(so, tmp_path)
+    table = subprocess.run(["readelf", "--dyn-syms", "-W", str(tmp_path / so)], check=True,
+                           capture_output=True, text=True).stdout
+    defined = {f[7].split("@")[0] for f in (line.split() for line in table.splitlines())
+               if len(f) >= 8 and f[6] != "UND" and f[4] in ("GLOBAL", "WEAK") and f[3] == "FUNC"}
+    assert defined == {"PyInit_halvo_sdr", "PyInit__native"}, defined
 
 
 def test_abi3audit_strict(wheel, tmp_path):

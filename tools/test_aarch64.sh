@@ -6,7 +6,8 @@
 #   bash tools/test_aarch64.sh [pytest arguments]
 #
 # Without arguments it runs the class tests (models, block splits, NaN and
-# degenerate cases: tests/demodulate, tests/modulate) and the surface,
+# degenerate cases: tests/demodulate, tests/modulate, the strict NaN-bit
+# split test tests/test_nan_outputs.py) and the surface,
 # exchange and robustness tests. Builds the wheel with tools/build_wheels.sh
 # unless HALVO_AARCH64_WHEEL names one. Needs root for apt (qemu-user-static,
 # the arm64 package lists); the unpacked folder is kept in build/arm64-root.
@@ -70,7 +71,7 @@ for a in "$@"; do  # paths relative to the project root, as pytest's own
 done
 set -- ${args[@]+"${args[@]}"}
 if [ $# -eq 0 ]; then
-    set -- "$root/tests/demodulate" "$root/tests/modulate" "$root/tests/test_surface.py" \
+    set -- "$root/tests/demodulate" "$root/tests/modulate" "$root/tests/test_nan_outputs.py" "$root/tests/test_surface.py" \
         "$root/tests/test_numpy_exchange.py" "$root/tests/test_robustness.py"
 fi
 cd "$work"

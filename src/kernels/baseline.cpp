@@ -5,4 +5,5 @@
 #define HALVO_LEVEL_NAME "generic"
 #endif
 #define HALVO_LEVEL_TABLE baseline
+#define HALVO_LEVEL_RADIO_TABLE radio_baseline
 #include "level.inc"

@@ -17,4 +17,19 @@ const KernelTable& active() {
 #endif
 }
 
+template <>
+const KernelTable& active<KernelTable>() {
+    return active();
+}
+
+template <>
+const RadioKernelTable& active<RadioKernelTable>() {
+#if defined(__x86_64__) || defined(_M_X64)
+    static const RadioKernelTable& chosen = &active() == &x86_64_v3 ? radio_x86_64_v3 : radio_baseline;
+    return chosen;
+#else
+    return radio_baseline;
+#endif
+}
+
 }  // namespace halvo::kernels

@@ -6,5 +6,6 @@
 #if defined(__x86_64__)
 #define HALVO_LEVEL_NAME "x86-64-v3"
 #define HALVO_LEVEL_TABLE x86_64_v3
+#define HALVO_LEVEL_RADIO_TABLE radio_x86_64_v3
 #include "level.inc"
 #endif

@@ -37,8 +37,10 @@
 #include <string>
 #include <vector>
 
+#include "../argument_error.hpp"
 #include "../dsp/fp.hpp"
 #include "../dsp/vec8.hpp"
+#include "../simd/canonical_nan.hpp"
 
 namespace halvo {
 
@@ -185,20 +187,27 @@ struct Channelizer {
 
     static void check(double fs, int n_channels, int oversample, double stopband_db) {
         if (!(fs > 0.0) || !std::isfinite(fs))
-            throw std::invalid_argument("fs must be finite and > 0, got " + show(fs));
+            throw ArgumentError("fs must be finite and > 0, got " + show(fs));
         if (n_channels < 2 || n_channels > kChannelizerMaxChannels || (n_channels & (n_channels - 1)) != 0)
-            throw std::invalid_argument("n_channels must be a power of two from 2 to " +
+            throw ArgumentError("n_channels must be a power of two from 2 to " +
                                         std::to_string(kChannelizerMaxChannels) + ", got " + std::to_string(n_channels));
         if (oversample != 1 && oversample != 2)
-            throw std::invalid_argument("oversample must be 1 or 2, got " + std::to_string(oversample));
+            throw ArgumentError("oversample must be 1 or 2, got " + std::to_string(oversample));
         if (!(stopband_db >= 20.0 && stopband_db <= 140.0))
-            throw std::invalid_argument("stopband_db must be from 20 to 140, got " + show(stopband_db));
+            throw ArgumentError("stopband_db must be from 20 to 140, got " + show(stopband_db));
     }
 
     static Channelizer make(double fs, int n_channels, int oversample, double stopband_db) {
         check(fs, n_channels, oversample, stopband_db);
         const ChannelizerEdges e = kChannelizerEdges[oversample - 1];
         return with_taps(n_channels, oversample, channelizer_prototype(n_channels, e.pass, e.stop, stopband_db));
+    }
+
+    // The prototype low-pass a bank of these arguments runs on (P*M taps).
+    static std::vector<float> prototype_taps(int n_channels, int oversample, double stopband_db) {
+        check(1.0, n_channels, oversample, stopband_db);
+        const ChannelizerEdges e = kChannelizerEdges[oversample - 1];
+        return channelizer_prototype(n_channels, e.pass, e.stop, stopband_db);
     }
 
     // A bank on given taps (their count a multiple of n_channels).
@@ -229,6 +238,9 @@ struct Channelizer {
         c.zi.assign(static_cast<std::size_t>(c.m) * kChannelizerChunk, 0.0f);
         return c;
     }
+
+    // Rows of the output: one per channel.
+    int output_rows() const { return m; }
 
     // Frames (output samples per channel) that n more input samples complete.
     std::size_t output_count(std::size_t n) const { return (pending_n + n) / static_cast<std::size_t>(r); }
@@ -290,6 +302,8 @@ struct Channelizer {
         const std::size_t left = lead + n - frames * rr;
         for (std::size_t i = 0; i < left; ++i) pending[i] = in[n - left + i];
         pending_n = left;
+        // Every NaN written becomes the one quiet NaN (canonical_nan.hpp).
+        simd::canonicalise_nans<Isa>(&out->re, 2 * static_cast<std::size_t>(m) * frames);
     }
 
 private:

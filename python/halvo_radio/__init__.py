@@ -1,0 +1,25 @@
+"""halvo_radio: receiver and transmitter building blocks on halvo_sdr.
+
+The native classes live in halvo_sdr's extension file, as the module
+halvo_radio._native (its second init function).
+"""
+import importlib.machinery
+import importlib.util
+import sys
+
+import halvo_sdr
+
+
+def _load_native():
+    name = "halvo_radio._native"
+    loader = importlib.machinery.ExtensionFileLoader(name, halvo_sdr.__file__)
+    spec = importlib.util.spec_from_file_location(name, halvo_sdr.__file__, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    sys.modules[name] = module
+    loader.exec_module(module)
+    return module
+
+
+_native = _load_native()
+__all__ = list(_native.__all__)
+globals().update({name: getattr(_native, name) for name in __all__})

@@ -1,0 +1,37 @@
+"""No weak symbol is defined in two kernel-level objects.
+
+Each level's object is compiled for its own instruction set. An inline
+function emitted out of line in two of them becomes a weak symbol in both, and
+the linker keeps one copy for all: one level's code would then run inside
+another's (AVX2 code in the baseline path, say). The level loops and helpers
+keep internal linkage to prevent that; this check enforces it.
+
+    python level_symbols.py NM OBJECT...
+"""
+import subprocess
+import sys
+
+
+def weak_symbols(nm, obj):
+    out = subprocess.run([nm, "--defined-only", obj], check=True, capture_output=True, text=True).stdout
+    return {f[2] for f in (line.split() for line in out.splitlines()) if len(f) == 3 and f[1] in "WVu"}
+
+
+def main():
+    nm, objects = sys.argv[1], sys.argv[2:]
+    seen = {}
+    shared = []
+    for obj in objects:
+        for sym in weak_symbols(nm, obj):
+            if sym in seen:
+                shared.append(f"{sym}: {seen[sym]} and {obj}")
+            seen.setdefault(sym, obj)
+    print(f"{len(objects)} level objects, {len(seen)} weak symbols")
+    if shared:
+        print("weak symbols defined in more than one level:\n  " + "\n  ".join(shared))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

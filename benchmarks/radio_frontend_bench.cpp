@@ -8,7 +8,8 @@
 // same in core cycles, the core clock measured in this run by a chain of
 // dependent integer multiplies (three cycles each), so the cycle figures hold for the
 // clock the loops actually ran at. Jobs:
-//   selector   ChannelSelector 1.024 MS/s, 8 kHz channel at +125 kHz, decimation 64 (stopband from 12 kHz)
+//   selector   ChannelSelector 1.024 MS/s, 8 kHz channel at +125 kHz, decimation 64 (stopband from 12 kHz),
+//              and decimation 16 at +100 kHz (radio_peers.py's channel job, the same filter)
 //   resamp     Resampler 2.4 MS/s -> 48 kHz, 240 kHz -> 48 kHz, 44.1 kHz -> 48 kHz (complex64)
 //   upconv     Upconverter 48 kHz x 20, 16 kHz wide, at +200 kHz (ns per output sample)
 //   call64     one 64-sample call of Resampler 2.4 MS/s -> 48 kHz (ns per call)
@@ -123,13 +124,17 @@ int main(int argc, char** argv) {
             pick(level, fn, selector_process_baseline, selector_process_v3, selector_process_v4);
             ChannelSelector c = ChannelSelector::make(1.024e6, 125e3, 64, 8e3);
             line("selector 1.024M/64 8k", ln, median_ns([&] { fn(c, x.data(), y.data(), n); }, repeats) / n, "sample");
+            // radio_peers.py's channel job: decimation 16, the same 12 kHz stopband edge.
+            ChannelSelector c16 = ChannelSelector::make(1.024e6, 100e3, 16, 8e3, 8e3);
+            line("selector 1.024M/16 8k (peers' job)", ln, median_ns([&] { fn(c16, x.data(), y.data(), n); }, repeats) / n, "sample");
         }
         void (*rf)(Resampler&, const cf32*, cf32*, std::size_t);
         pick(level, rf, resampler_process_baseline, resampler_process_v3, resampler_process_v4);
         for (auto [a, b] : {std::pair{2.4e6, 48e3}, std::pair{240e3, 48e3}, std::pair{44.1e3, 48e3}}) {
             Resampler r = Resampler::make(a, b);
             char job[64];
-            std::snprintf(job, sizeof job, "resamp %g -> %g (%zu taps)", a, b, r.fir.n_taps);
+            std::snprintf(job, sizeof job, "resamp %g -> %g (%zu+%zu taps)", a, b, r.fir.d1 > 1 ? r.fir.first.n_taps : 0,
+                          r.fir.second.n_taps);
             line(job, ln, median_ns([&] { rf(r, x.data(), y.data(), n); }, repeats) / n, "sample");
         }
         {

@@ -73,6 +73,27 @@ std::vector<float> taps_of(const PolyphaseFir& fir) {
     return h;
 }
 
+// TAPS: the first stage's decimation d1 and tap count n1 (as floats), its
+// taps, then the (last) stage's taps; d1 = 1, n1 = 0 for one stage.
+template <bool C>
+std::vector<float> chain_taps(const FirChain<C>& c) {
+    std::vector<float> out{static_cast<float>(c.d1), c.d1 == 1 ? 0.0f : static_cast<float>(c.first.n_taps)};
+    if (c.d1 > 1) {
+        const std::vector<float> h1 = taps_of(c.first);
+        out.insert(out.end(), h1.begin(), h1.end());
+    }
+    const std::vector<float> h2 = taps_of(c.second);
+    out.insert(out.end(), h2.begin(), h2.end());
+    return out;
+}
+
+std::vector<float> chain_taps(const PolyphaseFir& f) {
+    std::vector<float> out{1.0f, 0.0f};
+    const std::vector<float> h = taps_of(f);
+    out.insert(out.end(), h.begin(), h.end());
+    return out;
+}
+
 template <class T, class S, class Retune>
 int run(T c, void (*fn)(T&, const S*, S*, std::size_t), char** files, int argc_rest, char** sizes_arg, long retune_at, Retune retune) {
     const std::vector<S> x = read_all<S>(files[0]);
@@ -90,7 +111,7 @@ int run(T c, void (*fn)(T&, const S*, S*, std::size_t), char** files, int argc_r
         at += n;
     }
     write_all(files[1], y);
-    write_all(files[2], taps_of(c.fir));
+    write_all(files[2], chain_taps(c.fir));
     return 0;
 }
 

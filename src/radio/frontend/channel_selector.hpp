@@ -11,10 +11,9 @@
 // phi[n] = phi[n-1] + inc, inc = nco_step(offset_hz, fs), phi[0] = 0):
 //   (c, s) = nco_cos_sin(phi[n])
 //   z.re = x.re*c + x.im*s;  z.im = x.im*c - x.re*s      (products rounded, then the sum)
-// then low-pass filtered (lowpass_design(fs, bandwidth_hz/2, bandwidth_hz/2 +
-// transition_hz, stopband_db, 1)) and decimated by the engine of
-// polyphase.hpp with L = 1, M = decimation: output m is taken at input
-// sample m*decimation.
+// then low-pass filtered (passband edge bandwidth_hz/2, stopband edge
+// bandwidth_hz/2 + transition_hz, stopband_db) and decimated, in one stage
+// or two (chain.hpp): output m is taken at input sample m*decimation.
 #pragma once
 
 #include <cmath>
@@ -24,6 +23,7 @@
 
 #include "design.hpp"
 #include "nco.hpp"
+#include "chain.hpp"
 #include "polyphase.hpp"
 
 namespace halvo::frontend {
@@ -39,7 +39,7 @@ struct ChannelSelector {
     double stopband_db = 70.0;
     std::uint32_t phi = 0;  // oscillator phase of the next input sample
     std::uint32_t inc = 0;  // phase step per input sample
-    PolyphaseFir fir;
+    FirChain<true> fir;
 
     static double default_transition(double fs, int decimation, double bandwidth_hz) {
         const double fs_out = fs / decimation;
@@ -69,7 +69,7 @@ struct ChannelSelector {
         c.transition_hz = transition_hz;
         c.stopband_db = stopband_db;
         c.inc = nco_step(offset_hz, fs);
-        c.fir = PolyphaseFir::make(1, decimation, lowpass_design(fs, pass, pass + transition_hz, stopband_db, 1.0), true);
+        c.fir = FirChain<true>::make(fs, 1, decimation, pass, pass + transition_hz, stopband_db, 1.0);
         return c;
     }
 
@@ -80,23 +80,26 @@ struct ChannelSelector {
     }
 
     double fs_out() const { return fs / decimation; }
-    double delay() const { return 0.5 * static_cast<double>(fir.n_taps - 1) / decimation; }
+    double delay() const { return fir.delay_in() / decimation; }
     std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
 
     template <class Isa>
     void process(const cf32* in, cf32* out, std::size_t n) {
+        const std::size_t count = output_count(n);
         const std::uint32_t phi0 = phi, step = inc;
         fir.run(n, out, [&](std::size_t first, std::size_t count, float* zr, float* zi) HALVO_STAGE {
             mix_down(in + first, zr, zi, count, phi0 + static_cast<std::uint32_t>(first) * step, step);
         });
         phi = phi0 + static_cast<std::uint32_t>(n) * step;
+        canonical_nans(reinterpret_cast<float*>(out), 2 * count);
     }
 
     HALVO_INLINE static void mix_down(const cf32* x, float* zr, float* zi, std::size_t n, std::uint32_t phi0,
                                       std::uint32_t step) {
-        for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t ph = phi0;  // an induction variable: one vector add per eight samples
+        for (std::size_t i = 0; i < n; ++i, ph += step) {
             float c, s;
-            nco_cos_sin(phi0 + static_cast<std::uint32_t>(i) * step, c, s);
+            nco_cos_sin(ph, c, s);
             const float xr = x[i].re, xi = x[i].im;
             zr[i] = xr * c + xi * s;
             zi[i] = xi * c - xr * s;

@@ -4,8 +4,8 @@
 //   lowpass_design(fs, passband_hz, stopband_hz, stopband_db, gain)
 //
 // Transition width df = (stopband_hz - passband_hz) / fs cycles per sample;
-// attenuation asked of the window a = stopband_db + 2 (Kaiser's estimates
-// fall short by up to about 1.5 dB); beta = 0.1102 (a - 8.7) for a > 50,
+// attenuation asked of the window a = stopband_db + 3 (Kaiser's estimates
+// fall short by up to 2 dB at 100 dB); beta = 0.1102 (a - 8.7) for a > 50,
 // else 0.5842 (a - 21)^0.4 + 0.07886 (a - 21); length
 // N = ceil((a - 7.95) / (14.36 df)) + 1. Cut-off fc = (passband_hz +
 // stopband_hz) / (2 fs); tap i (t = i - (N-1)/2):
@@ -60,7 +60,7 @@ inline double kaiser_beta(double a) {
 
 // Taps the design above gives for these edges (the count only).
 inline double lowpass_length(double fs, double passband_hz, double stopband_hz, double stopband_db) {
-    const double a = stopband_db + 2.0;
+    const double a = stopband_db + 3.0;
     const double df = (stopband_hz - passband_hz) / fs;
     return std::ceil((a - 7.95) / (14.36 * df)) + 1.0;
 }
@@ -126,7 +126,7 @@ inline constexpr int kCheckedTaps = 512;
 inline std::vector<float> lowpass_design(double fs, double passband_hz, double stopband_hz, double stopband_db,
                                          double gain) {
     check_lowpass(fs, passband_hz, stopband_hz, stopband_db);
-    const double a = stopband_db + 2.0;
+    const double a = stopband_db + 3.0;
     const double beta = kaiser_beta(a);
     int len = static_cast<int>(lowpass_length(fs, passband_hz, stopband_hz, stopband_db));
     const double fc = 0.5 * (passband_hz + stopband_hz) / fs;

@@ -35,6 +35,19 @@ namespace halvo::frontend {
 
 inline constexpr std::size_t kFirChunk = 4096;
 
+// Every NaN among count floats at p becomes the one quiet NaN 0x7FC00000
+// (which NaN an operation returns depends on the hardware and the operand
+// order the compiler picks; that a value is NaN does not). Other values are
+// untouched: the compare is on the bit patterns.
+HALVO_INLINE void canonical_nans(float* p, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t u;
+        std::memcpy(&u, p + i, sizeof u);
+        u = (u & 0x7FFFFFFFu) > 0x7F800000u ? 0x7FC00000u : u;
+        std::memcpy(p + i, &u, sizeof u);
+    }
+}
+
 // y (real) per the order above over k (a multiple of 16) taps g and samples w.
 HALVO_INLINE float fir_reduce(f32x8 a, f32x8 b) {
     alignas(32) float q[8];
@@ -42,6 +55,25 @@ HALVO_INLINE float fir_reduce(f32x8 a, f32x8 b) {
     const float r0 = q[0] + q[4], r1 = q[1] + q[5], r2 = q[2] + q[6], r3 = q[3] + q[7];
     const float s0 = r0 + r2, s1 = r1 + r3;
     return s0 + s1;
+}
+
+// Lanes 0-3 plus lanes 4-7 of a + b: R[l] = Q[l] + Q[l+4] with Q = a + b.
+HALVO_INLINE f32x4 fir_fold(f32x8 a, f32x8 b) {
+    const f32x8 q = a + b;
+#if defined(__AVX__)
+    return HALVO_SHUFFLE(q, q, 0, 1, 2, 3) + HALVO_SHUFFLE(q, q, 4, 5, 6, 7);
+#else
+    return q.lo + q.hi;
+#endif
+}
+
+// The rest of the tree for four sums at once: (ra, ia) of one output and
+// (rb, ib) of the next, as R vectors; out gets ya.re, ya.im, yb.re, yb.im.
+HALVO_INLINE void fir_finish4(f32x4 ra, f32x4 ia, f32x4 rb, f32x4 ib, float* out) {
+    const f32x4 sa = HALVO_SHUFFLE(ra, ia, 0, 1, 4, 5) + HALVO_SHUFFLE(ra, ia, 2, 3, 6, 7);  // R0+R2, R1+R3 of each
+    const f32x4 sb = HALVO_SHUFFLE(rb, ib, 0, 1, 4, 5) + HALVO_SHUFFLE(rb, ib, 2, 3, 6, 7);
+    const f32x4 y = HALVO_SHUFFLE(sa, sb, 0, 2, 4, 6) + HALVO_SHUFFLE(sa, sb, 1, 3, 5, 7);  // S0 + S1
+    __builtin_memcpy(out, &y, sizeof y);
 }
 
 struct PolyphaseFir {
@@ -55,6 +87,7 @@ struct PolyphaseFir {
     std::size_t chunk = kFirChunk;
     int phase = 0;              // p of the next output
     std::uint64_t ahead = 0;    // n0 of the next output minus the samples seen
+    int m_whole = 1, m_part = 0;  // m = m_whole*l + m_part
 
     static PolyphaseFir make(int l, int m, const std::vector<float>& h, bool complex) {
         PolyphaseFir f;
@@ -62,6 +95,8 @@ struct PolyphaseFir {
         f.m = m;
         f.complex = complex;
         f.n_taps = h.size();
+        f.m_whole = m / l;
+        f.m_part = m % l;
         const std::size_t per = (h.size() + static_cast<std::size_t>(l) - 1) / static_cast<std::size_t>(l);
         f.k = std::max<std::size_t>(16, (per + 15) / 16 * 16);
         f.g.assign(static_cast<std::size_t>(l) * f.k, 0.0f);
@@ -87,13 +122,16 @@ struct PolyphaseFir {
     }
 
     HALVO_INLINE void step() {
-        phase += m;
-        ahead += static_cast<std::uint64_t>(phase / l);
-        phase %= l;
+        phase += m_part;
+        ahead += static_cast<std::uint64_t>(m_whole);
+        if (phase >= l) {
+            phase -= l;
+            ahead += 1;
+        }
     }
 
-    // Two outputs side by side (their sums are independent chains).
-    HALVO_INLINE void dot2_complex(const float* ga, const float* gb, std::size_t oa, std::size_t ob, cf32& ya, cf32& yb) const {
+    // Two outputs side by side (their sums are independent chains), to y[0] and y[1].
+    HALVO_INLINE void dot2_complex(const float* ga, const float* gb, std::size_t oa, std::size_t ob, cf32* y) const {
         const float* ra = br.data() + oa;
         const float* ia = bi.data() + oa;
         const float* rb = br.data() + ob;
@@ -111,8 +149,27 @@ struct PolyphaseFir {
             ci0 = ci0 + b0 * load8(ib + j);
             ci1 = ci1 + b1 * load8(ib + j + 8);
         }
-        ya = cf32{fir_reduce(ar0, ar1), fir_reduce(ai0, ai1)};
-        yb = cf32{fir_reduce(cr0, cr1), fir_reduce(ci0, ci1)};
+        fir_finish4(fir_fold(ar0, ar1), fir_fold(ai0, ai1), fir_fold(cr0, cr1), fir_fold(ci0, ci1), &y[0].re);
+    }
+
+    // Two outputs of the same phase (L = 1): one load of the taps serves both.
+    HALVO_INLINE void dot2_complex_shared(const float* __restrict ga, const float* __restrict ra, const float* __restrict ia,
+                                          std::size_t d, std::size_t kk, cf32* y) const {
+        const float* __restrict rb = ra + d;
+        const float* __restrict ib = ia + d;
+        f32x8 ar0 = splat8(0.0f), ar1 = ar0, ai0 = ar0, ai1 = ar0, cr0 = ar0, cr1 = ar0, ci0 = ar0, ci1 = ar0;
+        for (std::size_t j = 0; j < kk; j += 16) {
+            const f32x8 a0 = load8(ga + j), a1 = load8(ga + j + 8);
+            ar0 = ar0 + a0 * load8(ra + j);
+            ar1 = ar1 + a1 * load8(ra + j + 8);
+            ai0 = ai0 + a0 * load8(ia + j);
+            ai1 = ai1 + a1 * load8(ia + j + 8);
+            cr0 = cr0 + a0 * load8(rb + j);
+            cr1 = cr1 + a1 * load8(rb + j + 8);
+            ci0 = ci0 + a0 * load8(ib + j);
+            ci1 = ci1 + a1 * load8(ib + j + 8);
+        }
+        fir_finish4(fir_fold(ar0, ar1), fir_fold(ai0, ai1), fir_fold(cr0, cr1), fir_fold(ci0, ci1), &y[0].re);
     }
 
     HALVO_INLINE void dot1_complex(const float* ga, std::size_t oa, cf32& ya) const {
@@ -163,7 +220,10 @@ struct PolyphaseFir {
                     const float* gb = g.data() + static_cast<std::size_t>(phase) * k;
                     step();
                     if constexpr (sizeof(Out) == sizeof(cf32)) {
-                        dot2_complex(ga, gb, oa, ob, out[o], out[o + 1]);
+                        if (ga == gb)
+                            dot2_complex_shared(ga, br.data() + oa, bi.data() + oa, ob - oa, k, out + o);
+                        else
+                            dot2_complex(ga, gb, oa, ob, out + o);
                     } else {
                         dot2_real(ga, gb, oa, ob, out[o], out[o + 1]);
                     }

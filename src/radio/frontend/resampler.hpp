@@ -10,7 +10,8 @@
 // f_low = min(fs_in, fs_out) / 2, the prototype is
 //   lowpass_design(l*fs_in, bandwidth*f_low, min(2*f_low - bandwidth*f_low, l*fs_in/2), stopband_db, l)
 // (gain l: each of the l phases has unit gain at DC), run by the engine of
-// polyphase.hpp with L = l, M = m: output k is made when input sample
+// polyphase.hpp with L = l, M = m (for l = 1 maybe in two stages, chain.hpp,
+// each designed for the same edges): output k is made when input sample
 // floor(k*m/l) arrives, so the outputs of a call follow from the samples
 // seen so far, never from the block sizes. The stopband starts where the
 // first alias or image of the passband would fall: nothing reaches the
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "design.hpp"
+#include "chain.hpp"
 #include "polyphase.hpp"
 
 namespace halvo::frontend {
@@ -66,7 +68,7 @@ struct ResamplerT {
     double bandwidth = 0.9;
     double stopband_db = 70.0;
     int l = 1, m = 1;
-    PolyphaseFir fir;
+    FirChain<Complex> fir;
 
     static ResamplerT make(double fs_in, double fs_out, double bandwidth = 0.9, double stopband_db = 70.0) {
         if (!(fs_in > 0.0 && std::isfinite(fs_in))) refuse("fs_in", fs_in, "finite and > 0");
@@ -87,16 +89,17 @@ struct ResamplerT {
         r.l = static_cast<int>(l);
         r.m = static_cast<int>(m);
         const double high = static_cast<double>(l) * fs_in;
-        r.fir = PolyphaseFir::make(r.l, r.m, lowpass_design(high, pass, std::fmin(2.0 * f_low - pass, 0.5 * high), stopband_db, static_cast<double>(l)),
-                                   Complex);
+        r.fir = FirChain<Complex>::make(fs_in, r.l, r.m, pass, std::fmin(2.0 * f_low - pass, 0.5 * high), stopband_db,
+                                        static_cast<double>(l));
         return r;
     }
 
-    double delay() const { return 0.5 * static_cast<double>(fir.n_taps - 1) / m; }
+    double delay() const { return fir.delay_in() / m; }
     std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
 
     template <class Isa>
     void process(const Sample* in, Sample* out, std::size_t n) {
+        const std::size_t made = output_count(n);
         fir.run(n, out, [&](std::size_t first, std::size_t count, float* re, float* im) HALVO_STAGE {
             if constexpr (Complex) {
                 const cf32* x = in + first;
@@ -109,6 +112,7 @@ struct ResamplerT {
                 for (std::size_t i = 0; i < count; ++i) re[i] = in[first + i];
             }
         });
+        canonical_nans(reinterpret_cast<float*>(out), (Complex ? 2 : 1) * made);
     }
 };
 

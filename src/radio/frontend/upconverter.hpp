@@ -84,12 +84,14 @@ struct Upconverter {
         const std::size_t total = output_count(n);
         mix_up(out, total, phi, inc);
         phi += static_cast<std::uint32_t>(total) * inc;
+        canonical_nans(reinterpret_cast<float*>(out), 2 * total);
     }
 
     HALVO_INLINE static void mix_up(cf32* y, std::size_t n, std::uint32_t phi0, std::uint32_t step) {
-        for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t ph = phi0;
+        for (std::size_t i = 0; i < n; ++i, ph += step) {
             float c, s;
-            nco_cos_sin(phi0 + static_cast<std::uint32_t>(i) * step, c, s);
+            nco_cos_sin(ph, c, s);
             const float yr = y[i].re, yi = y[i].im;
             // opaque: keeps GCC from fusing the pair into vfmaddsub (see fp.hpp)
             y[i].re = yr * c - opaque(yi * s);

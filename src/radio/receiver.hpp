@@ -223,7 +223,8 @@ struct Receiver {
             r.has_agc = true;
             r.agc = audio::Agc::make(audio_fs, 0.5, 10.0, 300.0, 60.0);
         }
-        r.settle = static_cast<std::uint64_t>(r.channel.fir.n_taps / static_cast<std::size_t>(r.decimation)) +
+        // The channel filter's span (twice its group delay), in channel samples.
+        r.settle = static_cast<std::uint64_t>(std::ceil(2.0 * r.channel.fir.delay_in() / r.decimation)) +
                    static_cast<std::uint64_t>(std::ceil(0.002 * r.fs_ch));
         double res_len = r.has_resampler ? 2.0 * r.resampler.delay() : 0.0;
         r.mute = static_cast<std::uint64_t>(std::ceil(static_cast<double>(r.settle) * audio_fs / r.fs_ch + res_len)) + 1;

@@ -10,7 +10,7 @@
 
 namespace halvo {
 
-inline constexpr int kMaxParams = 5;
+inline constexpr int kMaxParams = 10;
 
 struct ArgDescriptor {
     const char* class_name;     // e.g. "AmEnvelopeDemod"

@@ -5,7 +5,27 @@
 // src/radio_classes.cpp (see docs/architecture.md).
 #pragma once
 
+#include "audio/agc.hpp"
+#include "audio/emphasis.hpp"
+#include "audio/squelch.hpp"
 #include "channelizer.hpp"
+#include "receiver.hpp"
+#include "transmitter.hpp"
+
+namespace halvo {
+using audio::Agc;
+using audio::Deemphasis;
+using audio::PowerSquelch;
+using audio::Preemphasis;
+using radio::Receiver;
+using radio::Transmitter;
+}  // namespace halvo
 
 #define HALVO_RADIO_CLASSES(X) \
-    X(Channelizer, cf32, cf32)
+    X(Channelizer, cf32, cf32)      \
+    X(Deemphasis, float, float)     \
+    X(Preemphasis, float, float)    \
+    X(PowerSquelch, cf32, cf32)     \
+    X(Agc, float, float)            \
+    X(Receiver, cf32, float)        \
+    X(Transmitter, float, cf32)

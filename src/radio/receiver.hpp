@@ -54,7 +54,7 @@ inline Mode parse_mode(const std::string& s) {
     static const char* names[] = {"am", "usb", "lsb", "cw", "nbfm", "wbfm", "pm"};
     for (int i = 0; i < 7; ++i)
         if (s == names[i]) return static_cast<Mode>(i);
-    throw std::invalid_argument("mode must be one of 'am', 'usb', 'lsb', 'cw', 'nbfm', 'wbfm', 'pm', got '" + s + "'");
+    throw ArgumentError("mode must be one of 'am', 'usb', 'lsb', 'cw', 'nbfm', 'wbfm', 'pm', got '" + s + "'");
 }
 
 inline const char* mode_name(Mode m) {
@@ -233,6 +233,18 @@ struct Receiver {
         r.dem.resize(r.ch.size());
         return r;
     }
+
+    // The binding's constructor: the mode by its index in mode_name's
+    // order (the Python layer maps the name), NaN for an omitted option.
+    static Receiver make_indexed(int mode, double fs, double offset_hz, double audio_fs, double squelch_db,
+                                 double bandwidth_hz, double deviation_hz, double tau_us, bool tau_given,
+                                 double cw_pitch_hz) {
+        if (mode < 0 || mode > 6) throw ArgumentError("mode index must be from 0 to 6, got " + std::to_string(mode));
+        return make(mode_name(static_cast<Mode>(mode)), fs, offset_hz, audio_fs, squelch_db, bandwidth_hz, deviation_hz,
+                    tau_us, tau_given, cw_pitch_hz);
+    }
+    bool is_open() const { return !has_squelch || squelch.open; }
+    double channel_fs() const { return fs_ch; }
 
     std::size_t output_count(std::size_t n) const {
         const std::size_t c = channel.output_count(n);

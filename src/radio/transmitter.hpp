@@ -124,6 +124,14 @@ struct Transmitter {
         return t;
     }
 
+    // The binding's constructor: the mode by its index (see Receiver).
+    static Transmitter make_indexed(int mode, double audio_fs, double fs, double offset_hz, double bandwidth_hz,
+                                    double deviation_hz, double tau_us, bool tau_given) {
+        if (mode < 0 || mode > 6) throw ArgumentError("mode index must be from 0 to 6, got " + std::to_string(mode));
+        return make(mode_name(static_cast<Mode>(mode)), audio_fs, fs, offset_hz, bandwidth_hz, deviation_hz, tau_us,
+                    tau_given);
+    }
+
     std::size_t output_count(std::size_t n) const {
         return up.output_count(has_resampler ? resampler.output_count(n) : n);
     }

@@ -71,6 +71,8 @@ struct PowerSquelch {
         return q;
     }
 
+    bool is_open() const { return open; }
+
     void set_threshold(double db) {
         PowerSquelch q = make(fs, db, hysteresis_db, attack_ms, release_ms, average_ms);
         threshold_db = db;

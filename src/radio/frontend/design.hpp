@@ -17,6 +17,8 @@
 // Given the C library's sin, the taps are the same bits everywhere.
 #pragma once
 
+#include "../../argument_error.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -37,7 +39,7 @@ inline std::string show(double v) {
 }
 
 [[noreturn]] inline void refuse(const char* name, double value, const std::string& allowed) {
-    throw std::invalid_argument(std::string(name) + " must be " + allowed + ", got " + show(value));
+    throw ArgumentError(std::string(name) + " must be " + allowed + ", got " + show(value));
 }
 
 // I0(x) by its power series: terms until they stop changing the sum.
@@ -75,7 +77,7 @@ inline void check_lowpass(double fs, double passband_hz, double stopband_hz, dou
         refuse("stopband_hz", stopband_hz, "above passband_hz = " + show(passband_hz) + " and at most fs/2 = " + show(0.5 * fs));
     const double n = lowpass_length(fs, passband_hz, stopband_hz, stopband_db);
     if (!(n <= static_cast<double>(kMaxTaps)))
-        throw std::invalid_argument("the transition band from " + show(passband_hz) + " to " + show(stopband_hz) +
+        throw ArgumentError("the transition band from " + show(passband_hz) + " to " + show(stopband_hz) +
                                     " Hz at fs = " + show(fs) + " needs " + show(n) + " taps, more than the limit of " +
                                     std::to_string(kMaxTaps));
 }

@@ -18,7 +18,7 @@ def test_loaded_from_halvo_sdrs_extension_file():
     native = halvo_radio._native
     assert native.__name__ == "halvo_radio._native"
     assert native.__file__ == halvo_sdr.__file__
-    assert native.__all__ == ["Channelizer"]
+    assert native.__all__ == ["Channelizer", "ChannelSelector", "Resampler", "RealResampler", "Upconverter"]
     assert halvo_radio.Channelizer is native.Channelizer
     assert len(halvo_sdr.__all__) == 10 and not hasattr(halvo_sdr, "Channelizer")
 

@@ -80,6 +80,7 @@ struct ChannelSelector {
     }
 
     double fs_out() const { return fs / decimation; }
+    double transition() const { return transition_hz; }
     double delay() const { return fir.delay_in() / decimation; }
     std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
 
@@ -91,7 +92,7 @@ struct ChannelSelector {
             mix_down(in + first, zr, zi, count, phi0 + static_cast<std::uint32_t>(first) * step, step);
         });
         phi = phi0 + static_cast<std::uint32_t>(n) * step;
-        canonical_nans(reinterpret_cast<float*>(out), 2 * count);
+        simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), 2 * count);
     }
 
     HALVO_INLINE static void mix_down(const cf32* x, float* zr, float* zi, std::size_t n, std::uint32_t phi0,

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "../../argument_error.hpp"
+
 namespace halvo::frontend {
 
 // Longest filter any front-end class designs (taps of the prototype).

@@ -30,23 +30,11 @@
 
 #include "../../dsp/fp.hpp"
 #include "../../dsp/vec8.hpp"
+#include "../../simd/canonical_nan.hpp"
 
 namespace halvo::frontend {
 
 inline constexpr std::size_t kFirChunk = 4096;
-
-// Every NaN among count floats at p becomes the one quiet NaN 0x7FC00000
-// (which NaN an operation returns depends on the hardware and the operand
-// order the compiler picks; that a value is NaN does not). Other values are
-// untouched: the compare is on the bit patterns.
-HALVO_INLINE void canonical_nans(float* p, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t u;
-        std::memcpy(&u, p + i, sizeof u);
-        u = (u & 0x7FFFFFFFu) > 0x7F800000u ? 0x7FC00000u : u;
-        std::memcpy(p + i, &u, sizeof u);
-    }
-}
 
 // y (real) per the order above over k (a multiple of 16) taps g and samples w.
 HALVO_INLINE float fir_reduce(f32x8 a, f32x8 b) {

@@ -95,6 +95,8 @@ struct ResamplerT {
     }
 
     double delay() const { return fir.delay_in() / m; }
+    int interpolation() const { return l; }
+    int decimation() const { return m; }
     std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
 
     template <class Isa>
@@ -112,7 +114,7 @@ struct ResamplerT {
                 for (std::size_t i = 0; i < count; ++i) re[i] = in[first + i];
             }
         });
-        canonical_nans(reinterpret_cast<float*>(out), (Complex ? 2 : 1) * made);
+        simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), (Complex ? 2 : 1) * made);
     }
 };
 

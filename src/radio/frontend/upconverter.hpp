@@ -84,7 +84,7 @@ struct Upconverter {
         const std::size_t total = output_count(n);
         mix_up(out, total, phi, inc);
         phi += static_cast<std::uint32_t>(total) * inc;
-        canonical_nans(reinterpret_cast<float*>(out), 2 * total);
+        simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), 2 * total);
     }
 
     HALVO_INLINE static void mix_up(cf32* y, std::size_t n, std::uint32_t phi0, std::uint32_t step) {

@@ -10,7 +10,7 @@
 
 namespace halvo {
 
-inline constexpr int kMaxParams = 6;  // ChannelSelector takes six
+inline constexpr int kMaxParams = 10;  // Receiver takes ten
 
 struct ArgDescriptor {
     const char* class_name;     // e.g. "AmEnvelopeDemod"

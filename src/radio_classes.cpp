@@ -107,6 +107,123 @@ PyType_Spec Upconverter_spec = make_spec<Upconverter>(
 
 constexpr const char* lowpass_taps_params[] = {"fs", "passband_hz", "stopband_hz", "stopband_db"};
 HALVO_DESCRIPTOR(lowpass_taps_desc, "halvo_radio", "lowpass_taps", lowpass_taps_params)
+// ---- audio stage -----------------------------------------------------------
+// One process row and the setters/queries; the Python classes of
+// halvo_radio (python/halvo_radio/audio.py) hold the documentation.
+#define HALVO_RADIO_PROCESS(Name, arg)                                                                              \
+    constexpr ArgDescriptor Name##_process_desc = {#Name, "process", arg, 1, 1};
+constexpr const char* kDb[] = {"db"};
+
+constexpr const char* Deemphasis_params[] = {"fs", "tau_us"};
+constexpr ArgDescriptor Deemphasis_new_desc = {"Deemphasis", "__new__", Deemphasis_params, 2, 1};
+constexpr double emphasis_defaults[] = {0.0, 75.0};
+HALVO_RADIO_PROCESS(Deemphasis, kX)
+PyMethodDef Deemphasis_methods[] = {
+    {"process", fastcall<process_method<&kernels::RadioKernelTable::Deemphasis, Deemphasis_process_desc>>(),
+     kFastcallKeywords, "process($self, x)\n--\n\nDe-emphasised float32 audio, one sample per input sample."},
+    {nullptr, nullptr, 0, nullptr},
+};
+PyType_Slot Deemphasis_slots[6];
+PyType_Spec Deemphasis_spec = make_spec<Deemphasis>(
+    "halvo_radio._native.Deemphasis", "Deemphasis(fs, tau_us=75.0)\n--\n\nFirst-order de-emphasis of float32 audio.",
+    construct<Deemphasis, Deemphasis_new_desc, &Deemphasis::make, emphasis_defaults, 2>, Deemphasis_methods,
+    Deemphasis_slots);
+
+constexpr const char* Preemphasis_params[] = {"fs", "tau_us"};
+constexpr ArgDescriptor Preemphasis_new_desc = {"Preemphasis", "__new__", Preemphasis_params, 2, 1};
+HALVO_RADIO_PROCESS(Preemphasis, kX)
+PyMethodDef Preemphasis_methods[] = {
+    {"process", fastcall<process_method<&kernels::RadioKernelTable::Preemphasis, Preemphasis_process_desc>>(),
+     kFastcallKeywords, "process($self, x)\n--\n\nPre-emphasised float32 audio, one sample per input sample."},
+    {nullptr, nullptr, 0, nullptr},
+};
+PyType_Slot Preemphasis_slots[6];
+PyType_Spec Preemphasis_spec = make_spec<Preemphasis>(
+    "halvo_radio._native.Preemphasis", "Preemphasis(fs, tau_us=75.0)\n--\n\nFirst-order pre-emphasis of float32 audio.",
+    construct<Preemphasis, Preemphasis_new_desc, &Preemphasis::make, emphasis_defaults, 2>, Preemphasis_methods,
+    Preemphasis_slots);
+
+constexpr const char* PowerSquelch_params[] = {"fs", "threshold_db", "hysteresis_db", "attack_ms", "release_ms",
+                                               "average_ms"};
+constexpr ArgDescriptor PowerSquelch_new_desc = {"PowerSquelch", "__new__", PowerSquelch_params, 6, 2};
+constexpr double PowerSquelch_defaults[] = {0.0, 0.0, 3.0, 1.0, 10.0, 2.0};
+HALVO_RADIO_PROCESS(PowerSquelch, kIq)
+constexpr ArgDescriptor PowerSquelch_is_open_desc = {"PowerSquelch", "is_open", kNone, 0, 0};
+constexpr ArgDescriptor PowerSquelch_set_threshold_desc = {"PowerSquelch", "set_threshold", kDb, 1, 1};
+PyMethodDef PowerSquelch_methods[] = {
+    {"process", fastcall<process_method<&kernels::RadioKernelTable::PowerSquelch, PowerSquelch_process_desc>>(),
+     kFastcallKeywords, "process($self, iq)\n--\n\nThe input gated: zeros while closed, complex64."},
+    {"is_open", fastcall<method<&PowerSquelch::is_open, PowerSquelch_is_open_desc>>(), kFastcallKeywords,
+     "is_open($self)\n--\n\n"},
+    {"set_threshold", fastcall<method<&PowerSquelch::set_threshold, PowerSquelch_set_threshold_desc>>(),
+     kFastcallKeywords, "set_threshold($self, db)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+PyType_Slot PowerSquelch_slots[6];
+PyType_Spec PowerSquelch_spec = make_spec<PowerSquelch>(
+    "halvo_radio._native.PowerSquelch",
+    "PowerSquelch(fs, threshold_db, hysteresis_db=3.0, attack_ms=1.0, release_ms=10.0, average_ms=2.0)\n--\n\n"
+    "A power squelch on complex64 samples.",
+    construct<PowerSquelch, PowerSquelch_new_desc, &PowerSquelch::make, PowerSquelch_defaults, 6>,
+    PowerSquelch_methods, PowerSquelch_slots);
+
+constexpr const char* Agc_params[] = {"fs", "target", "attack_ms", "decay_ms", "max_gain_db"};
+constexpr ArgDescriptor Agc_new_desc = {"Agc", "__new__", Agc_params, 5, 1};
+constexpr double Agc_defaults[] = {0.0, 0.5, 10.0, 300.0, 60.0};
+HALVO_RADIO_PROCESS(Agc, kX)
+PyMethodDef Agc_methods[] = {
+    {"process", fastcall<process_method<&kernels::RadioKernelTable::Agc, Agc_process_desc>>(), kFastcallKeywords,
+     "process($self, x)\n--\n\nThe audio scaled towards the target RMS, float32."},
+    {nullptr, nullptr, 0, nullptr},
+};
+PyType_Slot Agc_slots[6];
+PyType_Spec Agc_spec = make_spec<Agc>(
+    "halvo_radio._native.Agc",
+    "Agc(fs, target=0.5, attack_ms=10.0, decay_ms=300.0, max_gain_db=60.0)\n--\n\nAutomatic gain control of float32 audio.",
+    construct<Agc, Agc_new_desc, &Agc::make, Agc_defaults, 5>, Agc_methods, Agc_slots);
+
+// ---- whole receiver and transmitter ----------------------------------------
+// The mode comes as its index, every option explicitly (NaN: the mode's
+// default); halvo_radio.Receiver / Transmitter take names and None.
+constexpr const char* Receiver_params[] = {"mode", "fs", "offset_hz", "audio_fs", "squelch_db", "bandwidth_hz",
+                                           "deviation_hz", "tau_us", "tau_given", "cw_pitch_hz"};
+HALVO_DESCRIPTOR(Receiver_new_desc, "Receiver", "__new__", Receiver_params)
+HALVO_RADIO_PROCESS(Receiver, kIq)
+constexpr ArgDescriptor Receiver_is_open_desc = {"Receiver", "is_open", kNone, 0, 0};
+constexpr ArgDescriptor Receiver_channel_fs_desc = {"Receiver", "channel_fs", kNone, 0, 0};
+PyMethodDef Receiver_methods[] = {
+    {"process", fastcall<process_method<&kernels::RadioKernelTable::Receiver, Receiver_process_desc>>(),
+     kFastcallKeywords, "process($self, iq)\n--\n\nfloat32 audio at audio_fs."},
+    {"is_open", fastcall<method<&Receiver::is_open, Receiver_is_open_desc>>(), kFastcallKeywords,
+     "is_open($self)\n--\n\n"},
+    {"channel_fs", fastcall<method<&Receiver::channel_fs, Receiver_channel_fs_desc>>(), kFastcallKeywords,
+     "channel_fs($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+PyType_Slot Receiver_slots[6];
+PyType_Spec Receiver_spec = make_spec<Receiver>(
+    "halvo_radio._native.Receiver",
+    "Receiver(mode, fs, offset_hz, audio_fs, squelch_db, bandwidth_hz, deviation_hz, tau_us, tau_given, cw_pitch_hz)"
+    "\n--\n\nA whole receiver, complex64 at fs in, float32 audio out.",
+    construct<Receiver, Receiver_new_desc, &Receiver::make_indexed>, Receiver_methods, Receiver_slots);
+
+constexpr const char* Transmitter_params[] = {"mode", "audio_fs", "fs", "offset_hz", "bandwidth_hz", "deviation_hz",
+                                              "tau_us", "tau_given"};
+HALVO_DESCRIPTOR(Transmitter_new_desc, "Transmitter", "__new__", Transmitter_params)
+HALVO_RADIO_PROCESS(Transmitter, kX)
+PyMethodDef Transmitter_methods[] = {
+    {"process", fastcall<process_method<&kernels::RadioKernelTable::Transmitter, Transmitter_process_desc>>(),
+     kFastcallKeywords, "process($self, x)\n--\n\ncomplex64 at fs."},
+    {nullptr, nullptr, 0, nullptr},
+};
+PyType_Slot Transmitter_slots[6];
+PyType_Spec Transmitter_spec = make_spec<Transmitter>(
+    "halvo_radio._native.Transmitter",
+    "Transmitter(mode, audio_fs, fs, offset_hz, bandwidth_hz, deviation_hz, tau_us, tau_given)\n--\n\n"
+    "A whole transmitter, float32 audio in, complex64 at fs out.",
+    construct<Transmitter, Transmitter_new_desc, &Transmitter::make_indexed>, Transmitter_methods,
+    Transmitter_slots);
+#undef HALVO_RADIO_PROCESS
 
 // ---- module functions ------------------------------------------------------
 constexpr const char* channelizer_taps_params[] = {"n_channels", "oversample", "stopband_db"};

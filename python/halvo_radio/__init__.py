@@ -26,3 +26,5 @@ globals().update({name: getattr(_native, name) for name in __all__})
 
 from .frontend import ChannelSelector, Resampler, Upconverter, lowpass_taps  # noqa: E402  (front end)
 __all__ += ["lowpass_taps"]
+from .audio import MODES, Agc, Deemphasis, PowerSquelch, Preemphasis, Receiver, Transmitter  # noqa: E402
+__all__ += ["MODES"]

@@ -5,21 +5,38 @@
 // src/radio_classes.cpp (see docs/architecture.md).
 #pragma once
 
+#include "audio/agc.hpp"
+#include "audio/emphasis.hpp"
+#include "audio/squelch.hpp"
 #include "channelizer.hpp"
 #include "frontend/channel_selector.hpp"
 #include "frontend/resampler.hpp"
 #include "frontend/upconverter.hpp"
+#include "receiver.hpp"
+#include "transmitter.hpp"
 
 namespace halvo {
+using audio::Agc;
+using audio::Deemphasis;
+using audio::PowerSquelch;
+using audio::Preemphasis;
 using frontend::ChannelSelector;
 using frontend::RealResampler;
 using frontend::Resampler;
 using frontend::Upconverter;
+using radio::Receiver;
+using radio::Transmitter;
 }  // namespace halvo
 
-#define HALVO_RADIO_CLASSES(X) \
-    X(Channelizer, cf32, cf32)                \
-    X(ChannelSelector, cf32, cf32)            \
-    X(Resampler, cf32, cf32)                  \
-    X(RealResampler, float, float)            \
-    X(Upconverter, cf32, cf32)
+#define HALVO_RADIO_CLASSES(X)      \
+    X(Channelizer, cf32, cf32)      \
+    X(ChannelSelector, cf32, cf32)  \
+    X(Resampler, cf32, cf32)        \
+    X(RealResampler, float, float)  \
+    X(Upconverter, cf32, cf32)      \
+    X(Deemphasis, float, float)     \
+    X(Preemphasis, float, float)    \
+    X(PowerSquelch, cf32, cf32)     \
+    X(Agc, float, float)            \
+    X(Receiver, cf32, float)        \
+    X(Transmitter, float, cf32)

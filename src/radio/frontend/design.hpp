@@ -17,6 +17,8 @@
 // Given the C library's sin, the taps are the same bits everywhere.
 #pragma once
 
+#include "../../argument_error.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdio>

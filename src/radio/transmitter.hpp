@@ -1,0 +1,170 @@
+// Transmitter: float32 audio at audio_fs in, complex64 at fs out, the
+// signal placed at offset_hz, one stage after the other in one call:
+//
+//   Preemphasis (nbfm, wbfm; tau_us, 75 us by default)
+//   -> RealResampler (audio_fs -> fs_mod = fs / interpolation, when they differ)
+//   -> modulator at fs_mod, at 0 Hz -> Upconverter (fs_mod -> fs, to offset_hz)
+//
+// Modes and their modulators (halvo's own):
+//   nbfm, wbfm  FmPhaseAccumMod, deviation_hz for an input of 1
+//   pm          PmDirectPhaseMod, deviation_hz radians for an input of 1
+//   am          AmDsbMod, carrier 0.5 and index 0.5: an input of +-1 is
+//               100 % modulation, envelope from 0 to 1
+//   usb, lsb    SsbPhasingMod with its audio IF at bandwidth_hz/2: audio f
+//               comes out at offset_hz + f (usb) or offset_hz - f (lsb)
+//   cw          CwKeyedMod at 0 Hz, 5 ms rise and fall: the input is the
+//               keying (0 off, 1 on), the carrier at offset_hz
+// Every count follows from the samples seen so far: any split of the input
+// gives the same concatenated output. Work buffers are fixed at
+// construction.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "../modulate/am.hpp"
+#include "../modulate/cw.hpp"
+#include "../modulate/fm.hpp"
+#include "../modulate/pm.hpp"
+#include "../modulate/ssb.hpp"
+#include "audio/emphasis.hpp"
+#include "frontend/resampler.hpp"
+#include "frontend/upconverter.hpp"
+#include "receiver.hpp"
+
+namespace halvo::radio {
+
+inline constexpr std::size_t kTransmitterChunk = 1024;  // audio samples per pass through the stages
+
+struct Transmitter {
+    Mode mode = Mode::nbfm;
+    double audio_fs = 48000.0;
+    double fs = 1.0;
+    double offset_hz = 0.0;
+    double bandwidth_hz = 0.0;
+    double deviation_hz = NAN;  // FM: Hz; pm: radians; others: NaN
+    double tau_us = NAN;        // NaN: no pre-emphasis
+    double fs_mod = 1.0;        // modulation rate fs / interpolation
+    int interpolation = 1;
+    bool has_preemphasis = false;
+    audio::Preemphasis preemphasis;
+    bool has_resampler = false;
+    frontend::RealResampler resampler;
+    FmPhaseAccumMod fm;   // nbfm, wbfm
+    PmDirectPhaseMod pm;  // pm
+    AmDsbMod am;          // am
+    SsbPhasingMod ssb;    // usb, lsb
+    CwKeyedMod cw;        // cw
+    frontend::Upconverter up;
+    std::vector<float> aud;  // audio of one chunk after pre-emphasis
+    std::vector<float> res;  // the same at fs_mod
+    std::vector<cf32> mod;   // modulated, at fs_mod
+
+    static Transmitter make(const std::string& mode_s, double audio_fs, double fs, double offset_hz,
+                            double bandwidth_hz = NAN, double deviation_hz = NAN, double tau_us = NAN,
+                            bool tau_given = false) {
+        Transmitter t;
+        t.mode = parse_mode(mode_s);
+        const ModeDefaults d = mode_defaults(t.mode);
+        if (!(audio_fs > 0.0 && std::isfinite(audio_fs))) frontend::refuse("audio_fs", audio_fs, "finite and > 0");
+        if (!(fs >= audio_fs && std::isfinite(fs)))
+            frontend::refuse("fs", fs, "finite and at least audio_fs = " + frontend::show(audio_fs));
+        if (!(std::fabs(offset_hz) <= 0.5 * fs))
+            frontend::refuse("offset_hz", offset_hz, "within +-fs/2 = +-" + frontend::show(0.5 * fs));
+        t.audio_fs = audio_fs;
+        t.fs = fs;
+        t.offset_hz = offset_hz;
+        t.bandwidth_hz = std::isnan(bandwidth_hz) ? d.bandwidth_hz : bandwidth_hz;
+        const double bw = t.bandwidth_hz;
+        if (!(bw > 0.0 && bw < 0.5 * fs))
+            frontend::refuse("bandwidth_hz", bw, "above 0 and below fs/2 = " + frontend::show(0.5 * fs));
+        const bool fmode = t.mode == Mode::nbfm || t.mode == Mode::wbfm;
+        if (fmode || t.mode == Mode::pm) {
+            t.deviation_hz = std::isnan(deviation_hz) ? d.deviation_hz : deviation_hz;
+            if (fmode && !(t.deviation_hz > 0.0 && t.deviation_hz <= 0.5 * fs))
+                frontend::refuse("deviation_hz", t.deviation_hz, "above 0 and at most fs/2 = " + frontend::show(0.5 * fs));
+            if (!fmode && !(t.deviation_hz > 0.0 && t.deviation_hz <= 3.15))
+                frontend::refuse("deviation_hz", t.deviation_hz, "(radians of phase for pm) above 0 and at most 3.15");
+        }
+        t.tau_us = tau_given ? tau_us : d.tau_us;
+        if (!std::isnan(t.tau_us) && !(t.tau_us >= 0.0 && t.tau_us <= audio::kMaxTauUs))
+            frontend::refuse("tau_us", t.tau_us, "from 0 to 1e6, or None");
+        const double audio_bw = (t.mode == Mode::cw) ? bw : d.audio_bw_hz;
+        // The modulated signal spans +-bw/2 (0 to bw for SSB, placed at the dial).
+        const bool sideband = t.mode == Mode::usb || t.mode == Mode::lsb;
+        t.interpolation = channel_decimation(fs, audio_fs, min_channel_rate(t.mode, bw, audio_bw));
+        t.fs_mod = fs / t.interpolation;
+        const double up_bw = sideband ? 2.0 * bw : bw;
+        if (!(up_bw < t.fs_mod))
+            frontend::refuse("bandwidth_hz", bw, "small enough for the modulation rate " + frontend::show(t.fs_mod));
+        if (!std::isnan(t.tau_us) && t.tau_us > 0.0) {
+            t.has_preemphasis = true;
+            t.preemphasis = audio::Preemphasis::make(audio_fs, t.tau_us);
+        }
+        if (t.fs_mod != audio_fs) {
+            t.has_resampler = true;
+            t.resampler = frontend::RealResampler::make(audio_fs, t.fs_mod, 0.9, 70.0);
+        }
+        switch (t.mode) {
+            case Mode::nbfm:
+            case Mode::wbfm: t.fm = FmPhaseAccumMod::make(t.fs_mod, t.deviation_hz, 0.0); break;
+            case Mode::pm: t.pm = PmDirectPhaseMod::make(t.fs_mod, t.deviation_hz, 0.0); break;
+            case Mode::am: t.am = AmDsbMod::make(t.fs_mod, 0.0, 0.5, 0.5); break;
+            case Mode::usb: t.ssb = SsbPhasingMod::make(t.fs_mod, 0.5 * bw, 0.5 * bw, 0.5 * bw, false); break;
+            case Mode::lsb: t.ssb = SsbPhasingMod::make(t.fs_mod, 0.5 * bw, 0.5 * bw, -0.5 * bw, true); break;
+            case Mode::cw: t.cw = CwKeyedMod::make(t.fs_mod, 0.0, 5.0, 5.0); break;
+        }
+        t.up = frontend::Upconverter::make(t.fs_mod, t.interpolation, offset_hz, up_bw);
+        t.aud.resize(kTransmitterChunk);
+        const std::size_t most = static_cast<std::size_t>(std::ceil(kTransmitterChunk * t.fs_mod / audio_fs)) + 2;
+        t.res.resize(most);
+        t.mod.resize(most);
+        return t;
+    }
+
+    // The binding's constructor: the mode by its index (see Receiver).
+    static Transmitter make_indexed(int mode, double audio_fs, double fs, double offset_hz, double bandwidth_hz,
+                                    double deviation_hz, double tau_us, bool tau_given) {
+        if (mode < 0 || mode > 6) throw ArgumentError("mode index must be from 0 to 6, got " + std::to_string(mode));
+        return make(mode_name(static_cast<Mode>(mode)), audio_fs, fs, offset_hz, bandwidth_hz, deviation_hz, tau_us,
+                    tau_given);
+    }
+
+    std::size_t output_count(std::size_t n) const {
+        return up.output_count(has_resampler ? resampler.output_count(n) : n);
+    }
+
+    template <class Isa>
+    void process(const float* in, cf32* out, std::size_t n) {
+        for (std::size_t i0 = 0; i0 < n; i0 += kTransmitterChunk) {
+            const std::size_t m = (n - i0 < kTransmitterChunk) ? n - i0 : kTransmitterChunk;
+            const float* a = in + i0;
+            if (has_preemphasis) {
+                preemphasis.process<Isa>(a, aud.data(), m);
+                a = aud.data();
+            }
+            std::size_t c = m;
+            const float* r = a;
+            if (has_resampler) {
+                c = resampler.output_count(m);
+                resampler.process<Isa>(a, res.data(), m);
+                r = res.data();
+            }
+            switch (mode) {
+                case Mode::nbfm:
+                case Mode::wbfm: fm.process<Isa>(r, mod.data(), c); break;
+                case Mode::pm: pm.process<Isa>(r, mod.data(), c); break;
+                case Mode::am: am.process<Isa>(r, mod.data(), c); break;
+                case Mode::cw: cw.process<Isa>(r, mod.data(), c); break;
+                default: ssb.process<Isa>(r, mod.data(), c); break;
+            }
+            const std::size_t o = up.output_count(c);
+            up.process<Isa>(mod.data(), out, c);
+            out += o;
+        }
+    }
+};
+
+}  // namespace halvo::radio

@@ -45,7 +45,8 @@ def test_one_abi3_wheel_with_module_and_stubs(wheel):
     # Beside it the halvo_radio package, whose native classes come from the
     # same extension file.
     assert payload - modules == {"halvo_sdr-stubs/__init__.pyi", "halvo_sdr-stubs/py.typed",
-                                 "halvo_radio/__init__.py"}
+                                 "halvo_radio/__init__.py", "halvo_radio/frontend.py", "halvo_radio/audio.py",
+                                 "halvo_radio/py.typed"}
     assert re.search(r"^Tag: cp311-abi3-", wheel_meta, re.M), wheel_meta
     assert re.search(r"^Root-Is-Purelib: false", wheel_meta, re.M), wheel_meta
     assert re.search(r"^Requires-Dist: numpy", metadata, re.M), metadata

@@ -124,9 +124,9 @@ def cw_envelope_demod() -> Figure:
     ax[0].plot(t, key, color="k", lw=0.8, label="keying")
     ax[0].set(ylabel="input")
     ax[0].legend(loc="upper right")
-    for bw in (20.0, 100.0):
+    for bw, style in ((100.0, {"lw": 0.6, "alpha": 0.7, "color": "C1"}), (20.0, {"lw": 1.6, "color": "C0"})):
         out = halvo_sdr.CwEnvelopeDemod(fs, tone_hz=700, env_bw_hz=bw).process(iq)
-        ax[1].plot(t, out, label=f"env_bw_hz = {bw:g}")
+        ax[1].plot(t, out, label=f"env_bw_hz = {bw:g}", zorder=3 if bw == 20.0 else 2, **style)
     ax[1].plot(t, key, color="k", lw=0.6, ls=":", label="keying")
     ax[1].set(xlabel="time (s)", ylabel="output (gain 1)")
     ax[1].legend(loc="upper right")
@@ -177,8 +177,9 @@ def fm_quadrature_demod() -> Figure:
     fig.suptitle(f"FmQuadratureDemod on FM speech: fs = 48 kHz, dev_hz = 5 kHz, "
                  f"tuned {offset / 1e3:g} kHz off, CNR ≈ 17 dB")
     ts, f, p = stft_db(iq, fs, 1024)
-    ax[0].pcolormesh(ts, f / 1e3, p, vmin=-70, vmax=0, shading="auto", cmap="magma")
-    ax[0].set(ylabel="frequency (kHz)", ylim=(-15, 15), title="input spectrogram (complex baseband)")
+    mesh = ax[0].pcolormesh(ts, f / 1e3, p, vmin=-70, vmax=0, shading="auto", cmap="magma")
+    fig.colorbar(mesh, ax=ax[0], label="power (dB re full scale)")
+    ax[0].set(xlabel="time (s)", ylabel="frequency (kHz)", ylim=(-15, 15), title="input spectrogram (complex baseband)")
     ax[0].grid(False)
     ax[1].plot(t, as_units, lw=0.4, label="output × fs/(2π)")
     ax[1].axhline(offset / dev, color="C3", ls="--", lw=0.8,
@@ -304,13 +305,25 @@ def ssb_phasing_mod() -> Figure:
         m = halvo_sdr.SsbPhasingMod(fs, audio_bw_hz=f_if, audio_if_hz=f_if, rf_hz=rf, usb=usb)
         ts, f, p = stft_db(m.process(sweep), fs, 2048)
         ax = fig.add_subplot(gs[1:, col])
-        ax.pcolormesh(ts, f / 1e3, p, vmin=-80, vmax=0, shading="auto", cmap="magma")
+        mesh = ax.pcolormesh(ts, f / 1e3, p, vmin=-80, vmax=0, shading="auto", cmap="magma")
+        fig.colorbar(mesh, ax=ax, label="power (dB re full scale)")
         place = "rf + if − f_a (reversed)" if usb else "rf − if + f_a"
         ax.set(xlabel="time (s)", ylabel="frequency (kHz)", ylim=(6, 14),
                title=f"usb={usb}: audio sweep 0.3 → 2.7 kHz\nleaves at {place}")
         ax.axhline(rf / 1e3, color="w", lw=0.5, ls="--")
         ax.grid(False)
     return fig
+
+
+def fm_phase_accum_spectra() -> list[tuple[float, npt.NDArray[np.float64], npt.NDArray[np.float64]]]:
+    """The spectra of fm_phase_accum_mod.png: a 1 kHz tone at β = 0.5 and 2.5."""
+    fs = 48_000.0
+    out = []
+    for dev in (500.0, 2_500.0):
+        m = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=dev, rf_hz=0)
+        f, p = spectrum_db(m.process(tone(1_000, fs, int(fs))), fs, 8192)
+        out.append((dev, f, p))
+    return out
 
 
 def fm_phase_accum_mod() -> Figure:
@@ -334,13 +347,17 @@ def fm_phase_accum_mod() -> Figure:
     ax[0].set(xlabel="time (ms)", ylabel="frequency (kHz)",
               title="rf_hz = 2 kHz, 200 Hz message, deviation 3 kHz, then 1 kHz")
     ax[0].legend(loc="lower left")
-    for dev in (500.0, 2_500.0):
-        m = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=dev, rf_hz=0)
-        f, p = spectrum_db(m.process(tone(1_000, fs, int(fs))), fs, 8192)
-        ax[1].plot(f / 1e3, p, label=f"deviation_hz = {dev:g} (β = {dev / 1000:g})")
+    for (dev, f, p), color, z in zip(fm_phase_accum_spectra(), ("C0", "C1"), (3, 2)):
+        ax[1].plot(f / 1e3, p, color=color, lw=1.4 if z == 3 else 0.9, zorder=z,
+                   label=f"deviation_hz = {dev:g} (β = {dev / 1000:g})")
+        carson = 2 * (dev + 1_000) / 2e3             # half the Carson bandwidth, kHz
+        for edge in (-carson, carson):
+            ax[1].axvline(edge, color=color, ls="--", lw=0.8)
+        ax[1].annotate(f"Carson ±{carson:g} kHz", (carson, -86), xytext=(carson + 0.1, -86 + 8 * (z == 2)),
+                       color=color, fontsize=8)
     ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", xlim=(-8, 8), ylim=(-90, 0),
-              title="spectrum for a 1 kHz tone: lines every 1 kHz, Carson bandwidth 2(Δf + f_m)")
-    ax[1].legend(loc="upper right")
+              title="spectrum for a 1 kHz tone: lines every 1 kHz, Carson bandwidth 2(Δf + f_m) dashed")
+    ax[1].legend(loc="upper left", fontsize=8)
     return fig
 
 

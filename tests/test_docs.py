@@ -91,3 +91,23 @@ def test_am_dsb_mod_figure_shows_the_levels_its_title_gives():
         assert amp * 10 ** (-1.5 / 20) < level(hz) < amp * 10 ** (0.1 / 20), (hz, level(hz))
     far = np.all([np.abs(f - hz) > 300 for hz in (5_000, 6_000, 7_000)], axis=0)
     assert p[far].max() < 20 * np.log10(0.2) - 40
+
+
+def test_fm_phase_accum_mod_figure_spectra_match_their_labels():
+    """fm_phase_accum_mod.png's spectra: lines every 1 kHz, Bessel levels of
+    the β in the legend, and at least 98 % of the power inside the Carson
+    bandwidth marked on the plot."""
+    require("matplotlib")
+    from scipy.special import jv
+    script = runpy.run_path(str(DOCS / "make_figures.py"))
+    for dev, f, p in script["fm_phase_accum_spectra"]():
+        beta = dev / 1_000
+        power = 10 ** (p / 10)
+        def line(k):
+            return 10 ** (p[np.abs(f - 1_000 * k) < 50].max() / 20)
+        for k in range(-2, 3):
+            expected = abs(jv(k, beta))
+            if expected > 0.05:  # lines the plot shows well above the floor
+                assert expected * 10 ** (-1.5 / 20) < line(k) < expected * 10 ** (0.1 / 20), (beta, k)
+        carson = dev + 1_000
+        assert power[np.abs(f) <= carson + 50].sum() >= 0.98 * power.sum(), beta

@@ -134,13 +134,9 @@ def cw_envelope_demod() -> Figure:
 
 
 def ssb_product_demod() -> Figure:
-    fs, bfo = 16_000.0, 2_000.0
-    n = int(fs)
-    k = np.arange(n)
+    bfo = 2_000.0
     # Two complex tones: 600 Hz above the BFO and 1100 Hz below it.
-    iq = (0.5 * np.exp(2j * np.pi * (bfo + 600) * k / fs)
-          + 0.25 * np.exp(2j * np.pi * (bfo - 1_100) * k / fs)).astype(np.complex64)
-    out = halvo_sdr.SsbProductDemod(fs, bfo_hz=bfo, audio_bw_hz=3_000).process(iq)
+    fs, iq, out = ssb_product_demod_data()
 
     fig, ax = plt.subplots(2, 1, figsize=(8, 5.5), constrained_layout=True)
     fig.suptitle("SsbProductDemod: both sidebands land on the audio (fs = 16 kHz, bfo_hz = 2 kHz)")
@@ -280,6 +276,26 @@ def cw_keyed_mod() -> Figure:
     return fig
 
 
+def ssb_phasing_spectra() -> list[tuple[bool, npt.NDArray[np.float64], npt.NDArray[np.float64]]]:
+    """The spectra in ssb_phasing_mod.png: a 1 kHz tone through either sideband."""
+    fs, f_if, rf = 48_000.0, 1_500.0, 10_000.0
+    out = []
+    for usb in (True, False):
+        m = halvo_sdr.SsbPhasingMod(fs, audio_bw_hz=f_if, audio_if_hz=f_if, rf_hz=rf, usb=usb)
+        f, p = spectrum_db(m.process(tone(1_000, fs, int(fs)))[4800:], fs, 8192)
+        out.append((usb, f, p))
+    return out
+
+
+def ssb_product_demod_data() -> tuple[float, npt.NDArray[np.complex64], npt.NDArray[np.float32]]:
+    """The input and output of ssb_product_demod.png: two tones either side of the BFO."""
+    fs, bfo = 16_000.0, 2_000.0
+    k = np.arange(int(fs))
+    iq = (0.5 * np.exp(2j * np.pi * (bfo + 600) * k / fs)
+          + 0.25 * np.exp(2j * np.pi * (bfo - 1_100) * k / fs)).astype(np.complex64)
+    return fs, iq, halvo_sdr.SsbProductDemod(fs, bfo_hz=bfo, audio_bw_hz=3_000).process(iq)
+
+
 def ssb_phasing_mod() -> Figure:
     fs, f_if, rf = 48_000.0, 1_500.0, 10_000.0
     n = int(fs)
@@ -287,9 +303,7 @@ def ssb_phasing_mod() -> Figure:
     gs = fig.add_gridspec(3, 2)
     ax0 = fig.add_subplot(gs[0, :])
     fig.suptitle("SsbPhasingMod: fs = 48 kHz, audio_bw_hz = audio_if_hz = 1.5 kHz, rf_hz = 10 kHz")
-    for usb in (True, False):
-        m = halvo_sdr.SsbPhasingMod(fs, audio_bw_hz=f_if, audio_if_hz=f_if, rf_hz=rf, usb=usb)
-        f, p = spectrum_db(m.process(tone(1_000, fs, n))[4800:], fs, 8192)
+    for usb, f, p in ssb_phasing_spectra():
         ax0.plot(f / 1e3, p, label=f"usb={usb}")
     ax0.axvline(rf / 1e3, color="k", lw=0.6, ls="--")
     for x, s in ((10.5, "rf + if − 1 kHz"), (9.5, "rf − if + 1 kHz")):

@@ -111,3 +111,26 @@ def test_fm_phase_accum_mod_figure_spectra_match_their_labels():
                 assert expected * 10 ** (-1.5 / 20) < line(k) < expected * 10 ** (0.1 / 20), (beta, k)
         carson = dev + 1_000
         assert power[np.abs(f) <= carson + 50].sum() >= 0.98 * power.sum(), beta
+
+
+def _line(f, p, hz):
+    return 10 ** (p[np.abs(f - hz) < 50].max() / 20)
+
+
+def test_ssb_figures_show_the_levels_they_claim():
+    """ssb_phasing_mod.png: the wanted product of a 1 kHz tone at half
+    amplitude (rf + if - 1 kHz for usb, rf - if + 1 kHz for lsb), the other
+    about 22 dB down; ssb_product_demod.png: both input tones land on the
+    audio at 600 Hz and 1100 Hz in their 2 : 1 ratio, and nothing else."""
+    require("matplotlib")
+    script = runpy.run_path(str(DOCS / "make_figures.py"))
+    for usb, f, p in script["ssb_phasing_spectra"]():
+        wanted, other = (10_500, 12_500) if usb else (9_500, 7_500)
+        assert 0.5 * 10 ** (-1.5 / 20) < _line(f, p, wanted) < 0.5 * 10 ** (0.2 / 20)
+        assert 18 < 20 * np.log10(_line(f, p, wanted) / _line(f, p, other)) < 26
+    fs, iq, out = script["ssb_product_demod_data"]()
+    f, p = script["spectrum_db"](out[2000:], fs, 4096)
+    a600, a1100 = _line(f, p, 600), _line(f, p, 1_100)
+    assert 5.0 < 20 * np.log10(a600 / a1100) < 7.0            # the inputs' 0.5 : 0.25
+    far = (np.abs(f - 600) > 150) & (np.abs(f - 1_100) > 150)
+    assert p[far].max() < 20 * np.log10(a1100) - 40           # nothing else on the audio

@@ -19,7 +19,7 @@ import shutil
 import sys
 import tempfile
 from pathlib import Path
-from typing import Callable
+from typing import Any, Callable
 
 import matplotlib
 
@@ -71,7 +71,8 @@ def speech_at(fs: float) -> F32:
 
 # ------------------------------------------------------------- demodulators
 
-def am_envelope_demod() -> Figure:
+def am_envelope_demod_data() -> dict[str, Any]:
+    """The signals of am_envelope_demod.png."""
     fs, fc = 48_000.0, 5_000.0
     n = int(0.16 * fs)
     t = np.arange(n) / fs
@@ -82,7 +83,12 @@ def am_envelope_demod() -> Figure:
     iq = (tx + 0.02 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))).astype(np.complex64)
     exact = halvo_sdr.AmEnvelopeDemod(fs, audio_bw_hz=3_000).process(iq)
     approx = halvo_sdr.AmEnvelopeDemod(fs, audio_bw_hz=3_000, abs_approx=True).process(iq)
+    return {"fs": fs, "t": t, "msg": msg, "iq": iq, "exact": exact, "approx": approx}
 
+
+def am_envelope_demod() -> Figure:
+    d = am_envelope_demod_data()
+    t, msg, iq, exact, approx = d["t"], d["msg"], d["iq"], d["exact"], d["approx"]
     fig, ax = plt.subplots(2, 1, figsize=(8, 6), sharex=True, constrained_layout=True)
     fig.suptitle("AmEnvelopeDemod: carrier at 5 kHz, envelope 0.5 + 0.4·sin(2π·300 t), "
                  "carrier off at 110 ms")
@@ -91,7 +97,7 @@ def am_envelope_demod() -> Figure:
     ax[0].set(ylabel="input")
     ax[0].legend(loc="upper right")
     ax[1].plot(t * 1e3, exact, label="abs_approx=False (power, low-pass, root)")
-    ax[1].plot(t * 1e3, approx, label="abs_approx=True (0.9482|re| + 0.392|im|)")
+    ax[1].plot(t * 1e3, approx, label="abs_approx=True (0.9482|re| + 0.392|im|: mean gain 0.85 on a turning carrier)")
     on = t < 0.11
     ax[1].plot(t[on] * 1e3, 0.4 * msg[on], ls=":", color="k", label="0.4 × message")
     ax[1].set(xlabel="time (ms)", ylabel="output (fs = 48 kHz, audio_bw_hz = 3 kHz)",
@@ -190,7 +196,8 @@ def fm_quadrature_demod() -> Figure:
     return fig
 
 
-def pm_quadrature_demod() -> Figure:
+def pm_quadrature_demod_data() -> dict[str, Any]:
+    """The signals of pm_quadrature_demod.png."""
     fs, kp = 8_000.0, 2.0
     n = int(0.05 * fs)
     t = np.arange(n) / fs
@@ -198,7 +205,12 @@ def pm_quadrature_demod() -> Figure:
     iq = halvo_sdr.PmDirectPhaseMod(fs, kp_rad_per_unit=kp, rf_hz=0).process(msg)
     out = halvo_sdr.PmQuadratureDemod(fs, k=1.0, audio_bw_hz=3_000).process(iq)
     diff = kp * np.diff(msg, prepend=np.float32(0))
+    return {"t": t, "kp": kp, "msg": msg, "iq": iq, "out": out, "diff": diff}
 
+
+def pm_quadrature_demod() -> Figure:
+    d = pm_quadrature_demod_data()
+    t, kp, msg, iq, out, diff = d["t"], d["kp"], d["msg"], d["iq"], d["out"], d["diff"]
     fig, ax = plt.subplots(2, 1, figsize=(8, 5.5), sharex=True, constrained_layout=True)
     fig.suptitle("PmQuadratureDemod: k × the phase step per sample (fs = 8 kHz, k = 1)")
     ax[0].plot(t * 1e3, kp * msg, label="phase of the input, kp·m[n] (rad)")
@@ -247,12 +259,25 @@ def am_dsb_mod() -> Figure:
     return fig
 
 
-def cw_keyed_mod() -> Figure:
+def cw_keyed_mod_data() -> dict[str, Any]:
+    """The signals of cw_keyed_mod.png: one keyed element, and the spectra of keyed dots."""
     fs = 48_000.0
     key = np.concatenate([np.zeros(int(0.005 * fs)), np.ones(int(0.03 * fs)),
                           np.zeros(int(0.025 * fs))]).astype(np.float32)
     t = np.arange(len(key)) / fs
     out = halvo_sdr.CwKeyedMod(fs, tone_hz=600, rise_ms=5, fall_ms=2).process(key)
+    # Key clicks: 20 wpm dots with the shortest time constant against 5 ms ramps.
+    dots = np.tile(np.repeat(np.array([1, 0], np.float32), int(0.06 * fs)), 30)
+    spectra = []
+    for rise in (0.1, 5.0):
+        m = halvo_sdr.CwKeyedMod(fs, tone_hz=0, rise_ms=rise, fall_ms=rise)
+        spectra.append((rise, *spectrum_db(m.process(dots), fs, 8192)))
+    return {"t": t, "key": key, "out": out, "spectra": spectra}
+
+
+def cw_keyed_mod() -> Figure:
+    d = cw_keyed_mod_data()
+    t, key, out = d["t"], d["key"], d["out"]
     fig, ax = plt.subplots(2, 1, figsize=(8, 6), constrained_layout=True)
     fig.suptitle("CwKeyedMod: tone_hz = 600, rise_ms = 5, fall_ms = 2, fs = 48 kHz")
     ax[0].plot(t * 1e3, out.real, lw=0.5, color="0.6", label="output, real part")
@@ -264,11 +289,7 @@ def cw_keyed_mod() -> Figure:
     ax[0].annotate("37 % after fall_ms", (37.3, 0.55), fontsize=8, color="C3")
     ax[0].set(xlabel="time (ms)", ylabel="amplitude")
     ax[0].legend(loc="upper right")
-    # Key clicks: 20 wpm dots with the shortest time constant against 5 ms ramps.
-    dots = np.tile(np.repeat(np.array([1, 0], np.float32), int(0.06 * fs)), 30)
-    for rise in (0.1, 5.0):
-        m = halvo_sdr.CwKeyedMod(fs, tone_hz=0, rise_ms=rise, fall_ms=rise)
-        f, p = spectrum_db(m.process(dots), fs, 8192)
+    for rise, f, p in d["spectra"]:
         ax[1].plot(f / 1e3, p, label=f"rise_ms = fall_ms = {rise:g}")
     ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", xlim=(-3, 3), ylim=(-110, 0),
               title="spectrum of keyed dots, tone_hz = 0: slower ramps, fewer key clicks")

@@ -19,7 +19,7 @@ import shutil
 import sys
 import tempfile
 from pathlib import Path
-from typing import Callable
+from typing import Any, Callable
 
 import matplotlib
 
@@ -71,7 +71,8 @@ def speech_at(fs: float) -> F32:
 
 # ------------------------------------------------------------- demodulators
 
-def am_envelope_demod() -> Figure:
+def am_envelope_demod_data() -> dict[str, Any]:
+    """The signals of am_envelope_demod.png."""
     fs, fc = 48_000.0, 5_000.0
     n = int(0.16 * fs)
     t = np.arange(n) / fs
@@ -82,7 +83,12 @@ def am_envelope_demod() -> Figure:
     iq = (tx + 0.02 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))).astype(np.complex64)
     exact = halvo_sdr.AmEnvelopeDemod(fs, audio_bw_hz=3_000).process(iq)
     approx = halvo_sdr.AmEnvelopeDemod(fs, audio_bw_hz=3_000, abs_approx=True).process(iq)
+    return {"fs": fs, "t": t, "msg": msg, "iq": iq, "exact": exact, "approx": approx}
 
+
+def am_envelope_demod() -> Figure:
+    d = am_envelope_demod_data()
+    t, msg, iq, exact, approx = d["t"], d["msg"], d["iq"], d["exact"], d["approx"]
     fig, ax = plt.subplots(2, 1, figsize=(8, 6), sharex=True, constrained_layout=True)
     fig.suptitle("AmEnvelopeDemod: carrier at 5 kHz, envelope 0.5 + 0.4·sin(2π·300 t), "
                  "carrier off at 110 ms")
@@ -91,7 +97,7 @@ def am_envelope_demod() -> Figure:
     ax[0].set(ylabel="input")
     ax[0].legend(loc="upper right")
     ax[1].plot(t * 1e3, exact, label="abs_approx=False (power, low-pass, root)")
-    ax[1].plot(t * 1e3, approx, label="abs_approx=True (0.9482|re| + 0.392|im|)")
+    ax[1].plot(t * 1e3, approx, label="abs_approx=True (0.9482|re| + 0.392|im|: mean gain 0.85 on a turning carrier)")
     on = t < 0.11
     ax[1].plot(t[on] * 1e3, 0.4 * msg[on], ls=":", color="k", label="0.4 × message")
     ax[1].set(xlabel="time (ms)", ylabel="output (fs = 48 kHz, audio_bw_hz = 3 kHz)",
@@ -124,9 +130,9 @@ def cw_envelope_demod() -> Figure:
     ax[0].plot(t, key, color="k", lw=0.8, label="keying")
     ax[0].set(ylabel="input")
     ax[0].legend(loc="upper right")
-    for bw in (20.0, 100.0):
+    for bw, style in ((100.0, {"lw": 0.6, "alpha": 0.7, "color": "C1"}), (20.0, {"lw": 1.6, "color": "C0"})):
         out = halvo_sdr.CwEnvelopeDemod(fs, tone_hz=700, env_bw_hz=bw).process(iq)
-        ax[1].plot(t, out, label=f"env_bw_hz = {bw:g}")
+        ax[1].plot(t, out, label=f"env_bw_hz = {bw:g}", zorder=3 if bw == 20.0 else 2, **style)
     ax[1].plot(t, key, color="k", lw=0.6, ls=":", label="keying")
     ax[1].set(xlabel="time (s)", ylabel="output (gain 1)")
     ax[1].legend(loc="upper right")
@@ -134,13 +140,9 @@ def cw_envelope_demod() -> Figure:
 
 
 def ssb_product_demod() -> Figure:
-    fs, bfo = 16_000.0, 2_000.0
-    n = int(fs)
-    k = np.arange(n)
+    bfo = 2_000.0
     # Two complex tones: 600 Hz above the BFO and 1100 Hz below it.
-    iq = (0.5 * np.exp(2j * np.pi * (bfo + 600) * k / fs)
-          + 0.25 * np.exp(2j * np.pi * (bfo - 1_100) * k / fs)).astype(np.complex64)
-    out = halvo_sdr.SsbProductDemod(fs, bfo_hz=bfo, audio_bw_hz=3_000).process(iq)
+    fs, iq, out = ssb_product_demod_data()
 
     fig, ax = plt.subplots(2, 1, figsize=(8, 5.5), constrained_layout=True)
     fig.suptitle("SsbProductDemod: both sidebands land on the audio (fs = 16 kHz, bfo_hz = 2 kHz)")
@@ -177,8 +179,9 @@ def fm_quadrature_demod() -> Figure:
     fig.suptitle(f"FmQuadratureDemod on FM speech: fs = 48 kHz, dev_hz = 5 kHz, "
                  f"tuned {offset / 1e3:g} kHz off, CNR ≈ 17 dB")
     ts, f, p = stft_db(iq, fs, 1024)
-    ax[0].pcolormesh(ts, f / 1e3, p, vmin=-70, vmax=0, shading="auto", cmap="magma")
-    ax[0].set(ylabel="frequency (kHz)", ylim=(-15, 15), title="input spectrogram (complex baseband)")
+    mesh = ax[0].pcolormesh(ts, f / 1e3, p, vmin=-70, vmax=0, shading="auto", cmap="magma")
+    fig.colorbar(mesh, ax=ax[0], label="power (dB re full scale)")
+    ax[0].set(xlabel="time (s)", ylabel="frequency (kHz)", ylim=(-15, 15), title="input spectrogram (complex baseband)")
     ax[0].grid(False)
     ax[1].plot(t, as_units, lw=0.4, label="output × fs/(2π)")
     ax[1].axhline(offset / dev, color="C3", ls="--", lw=0.8,
@@ -193,7 +196,8 @@ def fm_quadrature_demod() -> Figure:
     return fig
 
 
-def pm_quadrature_demod() -> Figure:
+def pm_quadrature_demod_data() -> dict[str, Any]:
+    """The signals of pm_quadrature_demod.png."""
     fs, kp = 8_000.0, 2.0
     n = int(0.05 * fs)
     t = np.arange(n) / fs
@@ -201,7 +205,12 @@ def pm_quadrature_demod() -> Figure:
     iq = halvo_sdr.PmDirectPhaseMod(fs, kp_rad_per_unit=kp, rf_hz=0).process(msg)
     out = halvo_sdr.PmQuadratureDemod(fs, k=1.0, audio_bw_hz=3_000).process(iq)
     diff = kp * np.diff(msg, prepend=np.float32(0))
+    return {"t": t, "kp": kp, "msg": msg, "iq": iq, "out": out, "diff": diff}
 
+
+def pm_quadrature_demod() -> Figure:
+    d = pm_quadrature_demod_data()
+    t, kp, msg, iq, out, diff = d["t"], d["kp"], d["msg"], d["iq"], d["out"], d["diff"]
     fig, ax = plt.subplots(2, 1, figsize=(8, 5.5), sharex=True, constrained_layout=True)
     fig.suptitle("PmQuadratureDemod: k × the phase step per sample (fs = 8 kHz, k = 1)")
     ax[0].plot(t * 1e3, kp * msg, label="phase of the input, kp·m[n] (rad)")
@@ -250,12 +259,25 @@ def am_dsb_mod() -> Figure:
     return fig
 
 
-def cw_keyed_mod() -> Figure:
+def cw_keyed_mod_data() -> dict[str, Any]:
+    """The signals of cw_keyed_mod.png: one keyed element, and the spectra of keyed dots."""
     fs = 48_000.0
     key = np.concatenate([np.zeros(int(0.005 * fs)), np.ones(int(0.03 * fs)),
                           np.zeros(int(0.025 * fs))]).astype(np.float32)
     t = np.arange(len(key)) / fs
     out = halvo_sdr.CwKeyedMod(fs, tone_hz=600, rise_ms=5, fall_ms=2).process(key)
+    # Key clicks: 20 wpm dots with the shortest time constant against 5 ms ramps.
+    dots = np.tile(np.repeat(np.array([1, 0], np.float32), int(0.06 * fs)), 30)
+    spectra = []
+    for rise in (0.1, 5.0):
+        m = halvo_sdr.CwKeyedMod(fs, tone_hz=0, rise_ms=rise, fall_ms=rise)
+        spectra.append((rise, *spectrum_db(m.process(dots), fs, 8192)))
+    return {"t": t, "key": key, "out": out, "spectra": spectra}
+
+
+def cw_keyed_mod() -> Figure:
+    d = cw_keyed_mod_data()
+    t, key, out = d["t"], d["key"], d["out"]
     fig, ax = plt.subplots(2, 1, figsize=(8, 6), constrained_layout=True)
     fig.suptitle("CwKeyedMod: tone_hz = 600, rise_ms = 5, fall_ms = 2, fs = 48 kHz")
     ax[0].plot(t * 1e3, out.real, lw=0.5, color="0.6", label="output, real part")
@@ -267,16 +289,32 @@ def cw_keyed_mod() -> Figure:
     ax[0].annotate("37 % after fall_ms", (37.3, 0.55), fontsize=8, color="C3")
     ax[0].set(xlabel="time (ms)", ylabel="amplitude")
     ax[0].legend(loc="upper right")
-    # Key clicks: 20 wpm dots with the shortest time constant against 5 ms ramps.
-    dots = np.tile(np.repeat(np.array([1, 0], np.float32), int(0.06 * fs)), 30)
-    for rise in (0.1, 5.0):
-        m = halvo_sdr.CwKeyedMod(fs, tone_hz=0, rise_ms=rise, fall_ms=rise)
-        f, p = spectrum_db(m.process(dots), fs, 8192)
+    for rise, f, p in d["spectra"]:
         ax[1].plot(f / 1e3, p, label=f"rise_ms = fall_ms = {rise:g}")
     ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", xlim=(-3, 3), ylim=(-110, 0),
               title="spectrum of keyed dots, tone_hz = 0: slower ramps, fewer key clicks")
     ax[1].legend(loc="upper right")
     return fig
+
+
+def ssb_phasing_spectra() -> list[tuple[bool, npt.NDArray[np.float64], npt.NDArray[np.float64]]]:
+    """The spectra in ssb_phasing_mod.png: a 1 kHz tone through either sideband."""
+    fs, f_if, rf = 48_000.0, 1_500.0, 10_000.0
+    out = []
+    for usb in (True, False):
+        m = halvo_sdr.SsbPhasingMod(fs, audio_bw_hz=f_if, audio_if_hz=f_if, rf_hz=rf, usb=usb)
+        f, p = spectrum_db(m.process(tone(1_000, fs, int(fs)))[4800:], fs, 8192)
+        out.append((usb, f, p))
+    return out
+
+
+def ssb_product_demod_data() -> tuple[float, npt.NDArray[np.complex64], npt.NDArray[np.float32]]:
+    """The input and output of ssb_product_demod.png: two tones either side of the BFO."""
+    fs, bfo = 16_000.0, 2_000.0
+    k = np.arange(int(fs))
+    iq = (0.5 * np.exp(2j * np.pi * (bfo + 600) * k / fs)
+          + 0.25 * np.exp(2j * np.pi * (bfo - 1_100) * k / fs)).astype(np.complex64)
+    return fs, iq, halvo_sdr.SsbProductDemod(fs, bfo_hz=bfo, audio_bw_hz=3_000).process(iq)
 
 
 def ssb_phasing_mod() -> Figure:
@@ -286,9 +324,7 @@ def ssb_phasing_mod() -> Figure:
     gs = fig.add_gridspec(3, 2)
     ax0 = fig.add_subplot(gs[0, :])
     fig.suptitle("SsbPhasingMod: fs = 48 kHz, audio_bw_hz = audio_if_hz = 1.5 kHz, rf_hz = 10 kHz")
-    for usb in (True, False):
-        m = halvo_sdr.SsbPhasingMod(fs, audio_bw_hz=f_if, audio_if_hz=f_if, rf_hz=rf, usb=usb)
-        f, p = spectrum_db(m.process(tone(1_000, fs, n))[4800:], fs, 8192)
+    for usb, f, p in ssb_phasing_spectra():
         ax0.plot(f / 1e3, p, label=f"usb={usb}")
     ax0.axvline(rf / 1e3, color="k", lw=0.6, ls="--")
     for x, s in ((10.5, "rf + if − 1 kHz"), (9.5, "rf − if + 1 kHz")):
@@ -304,13 +340,25 @@ def ssb_phasing_mod() -> Figure:
         m = halvo_sdr.SsbPhasingMod(fs, audio_bw_hz=f_if, audio_if_hz=f_if, rf_hz=rf, usb=usb)
         ts, f, p = stft_db(m.process(sweep), fs, 2048)
         ax = fig.add_subplot(gs[1:, col])
-        ax.pcolormesh(ts, f / 1e3, p, vmin=-80, vmax=0, shading="auto", cmap="magma")
+        mesh = ax.pcolormesh(ts, f / 1e3, p, vmin=-80, vmax=0, shading="auto", cmap="magma")
+        fig.colorbar(mesh, ax=ax, label="power (dB re full scale)")
         place = "rf + if − f_a (reversed)" if usb else "rf − if + f_a"
         ax.set(xlabel="time (s)", ylabel="frequency (kHz)", ylim=(6, 14),
                title=f"usb={usb}: audio sweep 0.3 → 2.7 kHz\nleaves at {place}")
         ax.axhline(rf / 1e3, color="w", lw=0.5, ls="--")
         ax.grid(False)
     return fig
+
+
+def fm_phase_accum_spectra() -> list[tuple[float, npt.NDArray[np.float64], npt.NDArray[np.float64]]]:
+    """The spectra of fm_phase_accum_mod.png: a 1 kHz tone at β = 0.5 and 2.5."""
+    fs = 48_000.0
+    out = []
+    for dev in (500.0, 2_500.0):
+        m = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=dev, rf_hz=0)
+        f, p = spectrum_db(m.process(tone(1_000, fs, int(fs))), fs, 8192)
+        out.append((dev, f, p))
+    return out
 
 
 def fm_phase_accum_mod() -> Figure:
@@ -334,13 +382,17 @@ def fm_phase_accum_mod() -> Figure:
     ax[0].set(xlabel="time (ms)", ylabel="frequency (kHz)",
               title="rf_hz = 2 kHz, 200 Hz message, deviation 3 kHz, then 1 kHz")
     ax[0].legend(loc="lower left")
-    for dev in (500.0, 2_500.0):
-        m = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=dev, rf_hz=0)
-        f, p = spectrum_db(m.process(tone(1_000, fs, int(fs))), fs, 8192)
-        ax[1].plot(f / 1e3, p, label=f"deviation_hz = {dev:g} (β = {dev / 1000:g})")
+    for (dev, f, p), color, z in zip(fm_phase_accum_spectra(), ("C0", "C1"), (3, 2)):
+        ax[1].plot(f / 1e3, p, color=color, lw=1.4 if z == 3 else 0.9, zorder=z,
+                   label=f"deviation_hz = {dev:g} (β = {dev / 1000:g})")
+        carson = 2 * (dev + 1_000) / 2e3             # half the Carson bandwidth, kHz
+        for edge in (-carson, carson):
+            ax[1].axvline(edge, color=color, ls="--", lw=0.8)
+        ax[1].annotate(f"Carson ±{carson:g} kHz", (carson, -86), xytext=(carson + 0.1, -86 + 8 * (z == 2)),
+                       color=color, fontsize=8)
     ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", xlim=(-8, 8), ylim=(-90, 0),
-              title="spectrum for a 1 kHz tone: lines every 1 kHz, Carson bandwidth 2(Δf + f_m)")
-    ax[1].legend(loc="upper right")
+              title="spectrum for a 1 kHz tone: lines every 1 kHz, Carson bandwidth 2(Δf + f_m) dashed")
+    ax[1].legend(loc="upper left", fontsize=8)
     return fig
 
 

@@ -91,3 +91,83 @@ def test_am_dsb_mod_figure_shows_the_levels_its_title_gives():
         assert amp * 10 ** (-1.5 / 20) < level(hz) < amp * 10 ** (0.1 / 20), (hz, level(hz))
     far = np.all([np.abs(f - hz) > 300 for hz in (5_000, 6_000, 7_000)], axis=0)
     assert p[far].max() < 20 * np.log10(0.2) - 40
+
+
+def test_fm_phase_accum_mod_figure_spectra_match_their_labels():
+    """fm_phase_accum_mod.png's spectra: lines every 1 kHz, Bessel levels of
+    the β in the legend, and at least 98 % of the power inside the Carson
+    bandwidth marked on the plot."""
+    require("matplotlib")
+    from scipy.special import jv
+    script = runpy.run_path(str(DOCS / "make_figures.py"))
+    for dev, f, p in script["fm_phase_accum_spectra"]():
+        beta = dev / 1_000
+        power = 10 ** (p / 10)
+        def line(k):
+            return 10 ** (p[np.abs(f - 1_000 * k) < 50].max() / 20)
+        for k in range(-2, 3):
+            expected = abs(jv(k, beta))
+            if expected > 0.05:  # lines the plot shows well above the floor
+                assert expected * 10 ** (-1.5 / 20) < line(k) < expected * 10 ** (0.1 / 20), (beta, k)
+        carson = dev + 1_000
+        assert power[np.abs(f) <= carson + 50].sum() >= 0.98 * power.sum(), beta
+
+
+def _line(f, p, hz):
+    return 10 ** (p[np.abs(f - hz) < 50].max() / 20)
+
+
+def test_ssb_figures_show_the_levels_they_claim():
+    """ssb_phasing_mod.png: the wanted product of a 1 kHz tone at half
+    amplitude (rf + if - 1 kHz for usb, rf - if + 1 kHz for lsb), the other
+    about 22 dB down; ssb_product_demod.png: both input tones land on the
+    audio at 600 Hz and 1100 Hz in their 2 : 1 ratio, and nothing else."""
+    require("matplotlib")
+    script = runpy.run_path(str(DOCS / "make_figures.py"))
+    for usb, f, p in script["ssb_phasing_spectra"]():
+        wanted, other = (10_500, 12_500) if usb else (9_500, 7_500)
+        assert 0.5 * 10 ** (-1.5 / 20) < _line(f, p, wanted) < 0.5 * 10 ** (0.2 / 20)
+        assert 18 < 20 * np.log10(_line(f, p, wanted) / _line(f, p, other)) < 26
+    fs, iq, out = script["ssb_product_demod_data"]()
+    f, p = script["spectrum_db"](out[2000:], fs, 4096)
+    a600, a1100 = _line(f, p, 600), _line(f, p, 1_100)
+    assert 5.0 < 20 * np.log10(a600 / a1100) < 7.0            # the inputs' 0.5 : 0.25
+    far = (np.abs(f - 600) > 150) & (np.abs(f - 1_100) > 150)
+    assert p[far].max() < 20 * np.log10(a1100) - 40           # nothing else on the audio
+
+
+def test_more_figures_show_what_their_labels_claim():
+    """From the data each figure is drawn from: am_envelope_demod's output is
+    0.4 x the message (times the approximation's mean gain) on a decaying DC level and stays finite once the
+    carrier is gone; pm_quadrature_demod's input angle is kp·m[n] and its
+    output k·kp·(m[n] - m[n-1]); cw_keyed_mod's envelope is at 63 % 5 ms
+    (rise_ms) after key down and 37 % 2 ms (fall_ms) after key up, and slow
+    ramps cut the key clicks 1-3 kHz out by far."""
+    require("matplotlib")
+    script = runpy.run_path(str(DOCS / "make_figures.py"))
+
+    d = script["am_envelope_demod_data"]()
+    on = (d["t"] > 0.06) & (d["t"] < 0.11)
+    # abs_approx's 0.9482|re| + 0.392|im| averages 2(0.9482 + 0.392)/pi over a carrier's phases
+    for out, gain in ((d["exact"], 1.0), (d["approx"], 2 * (0.9482 + 0.392) / np.pi)):
+        tt = d["t"][on] - 0.085
+        # the 300 Hz message (any filter delay) on a slowly decaying level
+        basis = np.stack([np.sin(2 * np.pi * 300 * d["t"][on]), np.cos(2 * np.pi * 300 * d["t"][on]),
+                          np.ones_like(tt), tt, tt ** 2], 1)
+        coef, *_ = np.linalg.lstsq(basis, out[on], rcond=None)
+        assert np.hypot(coef[0], coef[1]) == pytest.approx(0.4 * gain, rel=0.03)
+        assert np.std(out[on] - basis @ coef) < 0.02
+        assert np.isfinite(out).all() and np.abs(out[-100:]).max() < 0.3
+
+    d = script["pm_quadrature_demod_data"]()
+    np.testing.assert_allclose(np.unwrap(np.angle(d["iq"])), d["kp"] * d["msg"], atol=1e-6)
+    assert np.abs(d["out"] - d["diff"]).max() < 0.05 * np.abs(d["diff"]).max()
+
+    d = script["cw_keyed_mod_data"]()
+    env = np.abs(d["out"])
+    at = lambda s: env[np.argmin(np.abs(d["t"] - s))]  # noqa: E731
+    assert at(0.010) == pytest.approx(1 - np.exp(-1), abs=0.02)
+    assert at(0.037) == pytest.approx(np.exp(-1), abs=0.02)
+    clicks = {rise: 10 * np.log10(np.mean(10 ** (p[(np.abs(f) > 1_000) & (np.abs(f) < 3_000)] / 10)))
+              for rise, f, p in d["spectra"]}
+    assert clicks[0.1] - clicks[5.0] > 20

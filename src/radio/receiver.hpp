@@ -33,6 +33,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -203,7 +204,7 @@ struct Receiver {
         switch (r.mode) {
             case Mode::nbfm:
             case Mode::wbfm:
-                r.quad = PmQuadratureDemod::make(r.fs_ch, r.fs_ch / (2.0 * M_PI * r.deviation_hz), d.audio_bw_hz);
+                r.quad = PmQuadratureDemod::make(r.fs_ch, r.fs_ch / (2.0 * std::numbers::pi * r.deviation_hz), d.audio_bw_hz);
                 break;
             case Mode::pm: r.pm_scale = static_cast<float>(1.0 / r.deviation_hz); break;
             case Mode::am: r.am = AmEnvelopeDemod::make(r.fs_ch, 0.5 * bw, false); break;

@@ -38,7 +38,7 @@ HALVO_DECLARE_LEVELS(receiver_process, Receiver, cf32, float)
 
 namespace {
 
-bool v3() {
+[[maybe_unused]] bool v3() {
 #if defined(__x86_64__)
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #else

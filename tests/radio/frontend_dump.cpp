@@ -36,7 +36,7 @@ HALVO_DECLARE_LEVELS(upconverter_process, Upconverter, cf32)
 
 namespace {
 
-bool v3() {
+[[maybe_unused]] bool v3() {
 #if defined(__x86_64__)
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #else

@@ -45,7 +45,7 @@ constexpr double kPi = std::numbers::pi;
 template <class T, class S, class O>
 using Fn = void (*)(T&, const S*, O*, std::size_t);
 
-bool has_v3() {
+[[maybe_unused]] bool has_v3() {
 #if defined(__x86_64__)
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
@@ -53,7 +53,7 @@ bool has_v3() {
     return false;
 #endif
 }
-bool has_v4() {
+[[maybe_unused]] bool has_v4() {
 #if defined(__x86_64__)
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");

@@ -128,6 +128,7 @@ bool convert_all(const ArgDescriptor& d, PyObject* const* slots, Tuple& values, 
         rename_conversion_error(d.names[i]);
         return false;
     };
+    (void)one;  // unused for a function without parameters
     return (one(&std::get<I>(values), I) && ...);
 }
 

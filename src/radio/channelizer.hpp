@@ -241,10 +241,10 @@ struct Channelizer {
     }
 
     // Rows of the output: one per channel.
-    int output_rows() const { return m; }
+    HALVO_INLINE int output_rows() const { return m; }
 
     // Frames (output samples per channel) that n more input samples complete.
-    std::size_t output_count(std::size_t n) const { return (pending_n + n) / static_cast<std::size_t>(r); }
+    HALVO_INLINE std::size_t output_count(std::size_t n) const { return (pending_n + n) / static_cast<std::size_t>(r); }
 
     // out: M rows of output_count(n) samples each (row k = channel k).
     template <class Isa>

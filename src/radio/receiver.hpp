@@ -247,7 +247,7 @@ struct Receiver {
     bool is_open() const { return !has_squelch || squelch.open; }
     double channel_fs() const { return fs_ch; }
 
-    std::size_t output_count(std::size_t n) const {
+    HALVO_INLINE std::size_t output_count(std::size_t n) const {
         const std::size_t c = channel.output_count(n);
         return has_resampler ? resampler.output_count(c) : c;
     }

@@ -132,7 +132,7 @@ struct Transmitter {
                     tau_given);
     }
 
-    std::size_t output_count(std::size_t n) const {
+    HALVO_INLINE std::size_t output_count(std::size_t n) const {
         return up.output_count(has_resampler ? resampler.output_count(n) : n);
     }
 

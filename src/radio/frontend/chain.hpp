@@ -69,7 +69,7 @@ struct FirChain {
         return c;
     }
 
-    std::size_t output_count(std::size_t n) const {
+    HALVO_INLINE std::size_t output_count(std::size_t n) const {
         return d1 == 1 ? second.output_count(n) : second.output_count(first.output_count(n));
     }
 

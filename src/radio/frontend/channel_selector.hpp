@@ -82,7 +82,7 @@ struct ChannelSelector {
     double fs_out() const { return fs / decimation; }
     double transition() const { return transition_hz; }
     double delay() const { return fir.delay_in() / decimation; }
-    std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
+    HALVO_INLINE std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
 
     template <class Isa>
     void process(const cf32* in, cf32* out, std::size_t n) {

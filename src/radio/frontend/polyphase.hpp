@@ -48,8 +48,11 @@ HALVO_INLINE float fir_reduce(f32x8 a, f32x8 b) {
 // Lanes 0-3 plus lanes 4-7 of a + b: R[l] = Q[l] + Q[l+4] with Q = a + b.
 HALVO_INLINE f32x4 fir_fold(f32x8 a, f32x8 b) {
     const f32x8 q = a + b;
-#if defined(__AVX__)
+#if defined(__AVX__) && defined(HALVO_HAS_SHUFFLEVECTOR)
     return HALVO_SHUFFLE(q, q, 0, 1, 2, 3) + HALVO_SHUFFLE(q, q, 4, 5, 6, 7);
+#elif defined(__AVX__)
+    // GCC 11's __builtin_shuffle cannot narrow: the halves lane by lane.
+    return f32x4{q[0], q[1], q[2], q[3]} + f32x4{q[4], q[5], q[6], q[7]};
 #else
     return q.lo + q.hi;
 #endif
@@ -102,7 +105,7 @@ struct PolyphaseFir {
     std::size_t hist() const { return k - 1; }
 
     // Outputs that n more input samples complete.
-    std::size_t output_count(std::size_t n) const {
+    HALVO_INLINE std::size_t output_count(std::size_t n) const {
         if (n == 0 || ahead >= n) return 0;
         const unsigned __int128 d = n - 1 - ahead;
         const unsigned __int128 lim = d * static_cast<unsigned>(l) + static_cast<unsigned>(l) - 1 - static_cast<unsigned>(phase);

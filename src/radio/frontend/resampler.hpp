@@ -97,7 +97,7 @@ struct ResamplerT {
     double delay() const { return fir.delay_in() / m; }
     int interpolation() const { return l; }
     int decimation() const { return m; }
-    std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
+    HALVO_INLINE std::size_t output_count(std::size_t n) const { return fir.output_count(n); }
 
     template <class Isa>
     void process(const Sample* in, Sample* out, std::size_t n) {

@@ -70,7 +70,7 @@ struct Upconverter {
 
     double fs_out() const { return fs * interpolation; }
     double delay() const { return 0.5 * static_cast<double>(fir.n_taps - 1); }
-    std::size_t output_count(std::size_t n) const { return n * static_cast<std::size_t>(interpolation); }
+    HALVO_INLINE std::size_t output_count(std::size_t n) const { return n * static_cast<std::size_t>(interpolation); }
 
     template <class Isa>
     void process(const cf32* in, cf32* out, std::size_t n) {

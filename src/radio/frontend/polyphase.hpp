@@ -107,9 +107,14 @@ struct PolyphaseFir {
     // Outputs that n more input samples complete.
     HALVO_INLINE std::size_t output_count(std::size_t n) const {
         if (n == 0 || ahead >= n) return 0;
-        const unsigned __int128 d = n - 1 - ahead;
-        const unsigned __int128 lim = d * static_cast<unsigned>(l) + static_cast<unsigned>(l) - 1 - static_cast<unsigned>(phase);
-        return static_cast<std::size_t>(lim / static_cast<unsigned>(m) + 1);
+        // floor((d*l + l - 1 - phase) / m) + 1 without overflow in 64 bits:
+        // with d = a*m + b it is a*l + floor((b*l + l - 1 - phase) / m) + 1
+        // (b*l < m*l < 2^32). No 128-bit division: on aarch64 that would
+        // pull in the compiler's runtime library and its own math functions.
+        const std::uint64_t d = n - 1 - ahead;
+        const std::uint64_t lu = static_cast<std::uint64_t>(l), mu = static_cast<std::uint64_t>(m);
+        const std::uint64_t a = d / mu, b = d % mu;
+        return static_cast<std::size_t>(a * lu + (b * lu + lu - 1 - static_cast<std::uint64_t>(phase)) / mu + 1);
     }
 
     HALVO_INLINE void step() {

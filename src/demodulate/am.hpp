@@ -13,8 +13,8 @@
 
 #include "../dsp/biquad_lowpass.hpp"
 #include "../dsp/dc_blocker.hpp"
-#include "../dsp/fp.hpp"
-#include "../dsp/vec8.hpp"
+#include "../simd/fp.hpp"
+#include "../simd/vec8.hpp"
 
 namespace halvo {
 

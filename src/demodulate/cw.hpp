@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "../dsp/fp.hpp"
+#include "../simd/fp.hpp"
 
 namespace halvo {
 

@@ -9,7 +9,7 @@
 #include <cstddef>
 
 #include "../dsp/biquad_lowpass.hpp"
-#include "../dsp/fp.hpp"
+#include "../simd/fp.hpp"
 #include "../dsp/phase_discriminator.hpp"
 #include "quadrature.hpp"
 

@@ -10,7 +10,7 @@
 
 #include "../dsp/biquad_lowpass.hpp"
 #include "../dsp/dc_blocker.hpp"
-#include "../dsp/fp.hpp"
+#include "../simd/fp.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {

@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "fp.hpp"
+#include "../simd/fp.hpp"
 
 namespace halvo {
 

@@ -2,7 +2,7 @@
 // with its corner at 2 Hz. State: previous input x1 and output y1, both 0.0.
 #pragma once
 
-#include "fp.hpp"
+#include "../simd/fp.hpp"
 
 namespace halvo {
 

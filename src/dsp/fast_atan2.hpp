@@ -2,7 +2,7 @@
 // with octant folding; error within about 0.0015 rad. No state.
 #pragma once
 
-#include "fp.hpp"
+#include "../simd/fp.hpp"
 
 namespace halvo {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "fast_atan2.hpp"
-#include "fp.hpp"
+#include "../simd/fp.hpp"
 
 namespace halvo {
 

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fp.hpp"
+#include "../simd/fp.hpp"
 
 namespace halvo {
 

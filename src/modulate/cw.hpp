@@ -11,8 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../dsp/fp.hpp"
-#include "../dsp/vec8.hpp"
+#include "../simd/fp.hpp"
+#include "../simd/vec8.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {

@@ -38,9 +38,9 @@
 #include <vector>
 
 #include "../argument_error.hpp"
-#include "../dsp/fp.hpp"
+#include "../simd/fp.hpp"
 #include "../port/shuffle.hpp"
-#include "../dsp/vec8.hpp"
+#include "../simd/vec8.hpp"
 #include "../simd/canonical_nan.hpp"
 
 namespace halvo {

@@ -14,7 +14,7 @@
 #include "demodulate/pm.hpp"
 #include "demodulate/ssb.hpp"
 #include "dsp/fast_atan2.hpp"
-#include "dsp/fp.hpp"
+#include "simd/fp.hpp"
 #include "modulate/am.hpp"
 #include "modulate/cw.hpp"
 #include "modulate/fm.hpp"

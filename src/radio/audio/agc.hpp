@@ -21,7 +21,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "../../dsp/fp.hpp"
+#include "../../simd/fp.hpp"
 #include "emphasis.hpp"
 
 namespace halvo::audio {

@@ -16,7 +16,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "../../dsp/fp.hpp"
+#include "../../simd/fp.hpp"
 #include "../frontend/design.hpp"
 
 namespace halvo::audio {

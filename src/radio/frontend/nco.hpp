@@ -18,7 +18,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "../../dsp/fp.hpp"
+#include "../../simd/fp.hpp"
 
 namespace halvo::frontend {
 

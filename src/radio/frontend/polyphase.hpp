@@ -28,8 +28,8 @@
 #include <cstring>
 #include <vector>
 
-#include "../../dsp/fp.hpp"
-#include "../../dsp/vec8.hpp"
+#include "../../simd/fp.hpp"
+#include "../../simd/vec8.hpp"
 #include "../../simd/canonical_nan.hpp"
 
 namespace halvo::frontend {

@@ -288,7 +288,7 @@ PyCFunction fastcall() {
 
 inline constexpr int kFastcallKeywords = METH_FASTCALL | METH_KEYWORDS;
 
-// A type spec: base object, docstring (its text signature), constructor,
+// The PyType_Spec of a class: base object, docstring (its text signature), constructor,
 // dealloc, methods.
 template <class T>
 PyType_Spec make_spec(const char* name, const char* doc, newfunc tp_new, PyMethodDef* methods,

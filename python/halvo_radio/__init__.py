@@ -13,8 +13,8 @@ import halvo_sdr
 def _load_native():
     name = "halvo_radio._native"
     loader = importlib.machinery.ExtensionFileLoader(name, halvo_sdr.__file__)
-    spec = importlib.util.spec_from_file_location(name, halvo_sdr.__file__, loader=loader)
-    module = importlib.util.module_from_spec(spec)
+    where = importlib.util.spec_from_file_location(name, halvo_sdr.__file__, loader=loader)
+    module = importlib.util.module_from_spec(where)
     sys.modules[name] = module
     loader.exec_module(module)
     return module

@@ -7,7 +7,6 @@
 // instead of sharing one out-of-line definition with the baseline build.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -257,11 +256,5 @@ HALVO_INLINE void run_staged(std::size_t n, Pre&& pre, Rec&& rec, Post&& post) {
         post(groups * kGroup, ring(groups), tail);
     }
 }
-
-// float32 constants, pinned to their bit patterns.
-inline constexpr float kTwoPi = 6.2831855f;  // 2*pi
-static_assert(std::bit_cast<std::uint32_t>(kTwoPi) == 0x40C90FDBu);
-inline constexpr float kNegTwoPi = -6.2831855f;
-static_assert(std::bit_cast<std::uint32_t>(kNegTwoPi) == 0xC0C90FDBu);
 
 }  // namespace halvo

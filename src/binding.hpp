@@ -93,9 +93,9 @@ PyObject* to_python(R&& value) {
     } else {
         static_assert(std::is_same_v<V, std::vector<float>>, "results are numbers, bool or std::vector<float>");
         SampleBuffer out;
-        if (!allocate_samples(value.size(), sizeof(float), &out)) return nullptr;
+        if (!allocate_samples(value.size(), Element::kFloat32, &out)) return nullptr;
         if (!value.empty()) std::memcpy(out.data, value.data(), value.size() * sizeof(float));
-        return make_output(out, npy::kFloat);
+        return make_output(out);
     }
 }
 
@@ -193,6 +193,12 @@ constexpr int numpy_type() {
     return std::is_same_v<E, cf32> ? npy::kCFloat : npy::kFloat;
 }
 
+template <class E>
+constexpr Element element() {
+    static_assert(std::is_same_v<E, cf32> || std::is_same_v<E, float>, "elements are float or cf32");
+    return std::is_same_v<E, cf32> ? Element::kComplex64 : Element::kFloat32;
+}
+
 // process(samples): the kernel of the active level on the input viewed in
 // place; the output (its size from the class, see output_size.hpp) exists
 // before the state moves, so a failed allocation leaves the object as it was.
@@ -222,11 +228,11 @@ PyObject* process_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         }
         const std::size_t rows = kernels::output_rows(state);
         SampleBuffer out;
-        if (!allocate_samples(kernels::output_elements(state, n), sizeof(Out), &out)) return nullptr;
+        if (!allocate_samples(kernels::output_elements(state, n), element<Out>(), &out)) return nullptr;
         if (n != 0) {
             (kernels::active<typename S::Tab>().*Slot)(state, static_cast<const In*>(data), static_cast<Out*>(out.data), n);
         }
-        PyObject* result = make_output(out, numpy_type<Out>(), rows);
+        PyObject* result = make_output(out, rows);
         view.release();
         return result;
     });

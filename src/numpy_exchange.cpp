@@ -1,16 +1,10 @@
-// NumPy API lookup, input views, the borrow registry client, output arrays.
+// NumPy API lookup, input views, the borrow registry client, output arrays
+// (their memory is output_buffer.cpp's).
 #include "numpy_exchange.hpp"
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-#include <limits>
-#include <mutex>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "borrow_registry.hpp"
 #include "errors.hpp"
@@ -152,91 +146,17 @@ BorrowTable* borrow_registry() {
 
 // ---- output holder -------------------------------------------------------
 
-using DropFn = void (*)(void* ptr, std::size_t count, std::size_t capacity);
-
 struct SliceContainer {
     PyObject ob_base;
-    DropFn drop;           // frees the buffer (when capacity is not zero)
+    ReleaseFn release;     // frees the buffer (when capacity is not zero)
     void* ptr;             // the element buffer
     std::size_t count;     // number of elements
     std::size_t capacity;  // allocated elements; 0 for an empty output
 };
 
-void drop_malloc(void* ptr, std::size_t /*count*/, std::size_t capacity) {
-    if (capacity != 0) std::free(ptr);
-}
-
-#if defined(__linux__)
-// Large outputs get their own mapping, 2 MiB aligned and marked for
-// transparent huge pages: the first touch of each 2 MiB then costs one page
-// fault instead of 512. (The C allocator would map large blocks afresh on
-// every call anyway, with 4 KiB pages.) Nothing process-wide is changed.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kMapThreshold = std::size_t{1} << 20;
-
-std::size_t mapping_length(std::size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
-
-// A stream is processed in blocks of one size, so the output mapping freed
-// by one call fits the next: one freed mapping (up to kKeepLimit) is kept
-// for reuse, which spares the next call its page faults and the kernel's
-// zeroing. At most one mapping is kept, so at most kKeepLimit bytes stay
-// resident after every output array is gone.
-constexpr std::size_t kKeepLimit = std::size_t{64} << 20;
-
-struct KeptMapping {
-    std::mutex mu;
-    void* ptr = nullptr;  // a free mapping of `len` bytes, or null
-    std::size_t len = 0;
-};
-KeptMapping kept;
-
-void* map_samples(std::size_t bytes) {
-    const std::size_t len = mapping_length(bytes);
-    {
-        std::lock_guard<std::mutex> lock(kept.mu);
-        if (kept.ptr != nullptr && kept.len == len) return std::exchange(kept.ptr, nullptr);
-    }
-    void* raw = mmap(nullptr, len + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
-    const auto start = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = (start + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
-    if (aligned != start) munmap(raw, aligned - start);
-    const std::size_t tail = (start + len + kHugePage) - (aligned + len);
-    if (tail != 0) munmap(reinterpret_cast<void*>(aligned + len), tail);
-    madvise(reinterpret_cast<void*>(aligned), len, MADV_HUGEPAGE);  // advice only; failure is harmless
-    return reinterpret_cast<void*>(aligned);
-}
-
-// The mapping freed last is the one kept: it has the size the running
-// stream asks for, while one kept from before (another object's, another
-// block size) would never fit again.
-void unmap_samples(void* ptr, std::size_t bytes) {
-    std::size_t len = mapping_length(bytes);
-    if (len <= kKeepLimit) {
-        std::lock_guard<std::mutex> lock(kept.mu);
-        std::swap(ptr, kept.ptr);
-        std::swap(len, kept.len);
-    }
-    if (ptr != nullptr) munmap(ptr, len);
-}
-
-template <std::size_t ItemSize>
-void drop_mapped(void* ptr, std::size_t /*count*/, std::size_t capacity) {
-    if (capacity != 0) unmap_samples(ptr, capacity * ItemSize);
-}
-#endif
-
-DropFn drop_for(const SampleBuffer& b, std::size_t itemsize) {
-#if defined(__linux__)
-    if (b.capacity * itemsize >= kMapThreshold) return itemsize == 8 ? drop_mapped<8> : drop_mapped<4>;
-#endif
-    (void)itemsize;
-    return drop_malloc;
-}
-
 void SliceContainer_dealloc(PyObject* self) {
     auto* h = reinterpret_cast<SliceContainer*>(self);
-    if (h->drop) h->drop(h->ptr, h->count, h->capacity);
+    if (h->release) h->release(h->ptr, h->capacity);
     PyTypeObject* tp = Py_TYPE(self);
     auto tp_free = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
     tp_free(self);
@@ -256,10 +176,6 @@ PyType_Spec holder_spec = {
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     holder_slots,
 };
-
-// Where an empty output points: NumPy gets a valid, aligned pointer and
-// allocates nothing of its own.
-alignas(16) unsigned char empty_storage[16];
 
 }  // namespace
 
@@ -410,42 +326,22 @@ void InputView::release() {
     array_ = nullptr;
 }
 
-bool allocate_samples(std::size_t count, std::size_t itemsize, SampleBuffer* out) {
-    if (count == 0) {
-        *out = {empty_storage, 0, 0};
-        return true;
-    }
-    if (count > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / itemsize) {
-        PyErr_NoMemory();
-        return false;
-    }
-    const std::size_t bytes = count * itemsize;
-#if defined(__linux__)
-    void* p = (bytes >= kMapThreshold) ? map_samples(bytes) : std::malloc(bytes);
-#else
-    void* p = std::malloc(bytes);
-#endif
-    if (!p) {
-        PyErr_NoMemory();
-        return false;
-    }
-    *out = {p, count, count};
-    return true;
+bool allocate_samples(std::size_t count, Element element, SampleBuffer* out) {
+    if (allocate_buffer(count, element, out)) return true;
+    PyErr_NoMemory();
+    return false;
 }
 
-void free_samples(const SampleBuffer& b, std::size_t itemsize) {
-    drop_for(b, itemsize)(b.data, b.count, b.capacity);
-}
-
-PyObject* make_output(const SampleBuffer& b, int typenum, std::size_t rows) {
-    const std::size_t itemsize = (typenum == npy::kCFloat) ? 8 : 4;
+PyObject* make_output(const SampleBuffer& b, std::size_t rows) {
+    const std::size_t itemsize = b.itemsize();
+    const int typenum = b.element == Element::kComplex64 ? npy::kCFloat : npy::kFloat;
     PyTypeObject* holder_type = nullptr;
     const bool have_type = holder_type_cell.get(holder_type, [](PyTypeObject*& t) {
         t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&holder_spec));
         return t != nullptr;
     });
     if (!have_type) {
-        free_samples(b, itemsize);
+        b.free();
         PyErr_WriteUnraisable(nullptr);
         throw Panic("failed to create type object for `PySliceContainer`");
     }
@@ -453,11 +349,11 @@ PyObject* make_output(const SampleBuffer& b, int typenum, std::size_t rows) {
     Ref empty(PyTuple_New(0));
     Ref holder(empty ? base_new(holder_type, empty.get(), nullptr) : nullptr);
     if (!holder) {
-        free_samples(b, itemsize);
+        b.free();
         throw Panic("Failed to create slice container: " + take_error_description());
     }
     auto* h = reinterpret_cast<SliceContainer*>(holder.get());
-    h->drop = drop_for(b, itemsize);
+    h->release = b.release;
     h->ptr = b.data;
     h->count = b.count;
     h->capacity = b.capacity;

@@ -10,6 +10,8 @@
 
 #include <cstddef>
 
+#include "output_buffer.hpp"
+
 namespace halvo {
 
 // On a pending TypeError from the array checks of `Class.method(arg=obj)`,
@@ -48,25 +50,14 @@ private:
     void (*release_shared_)(void*, PyObject*) = nullptr;
 };
 
-// An owned output buffer: `count` elements, `capacity` allocated elements.
-struct SampleBuffer {
-    void* data;
-    std::size_t count;
-    std::size_t capacity;
-};
+// allocate_buffer (output_buffer.hpp), with MemoryError set when the memory
+// is not available.
+bool allocate_samples(std::size_t count, Element element, SampleBuffer* out);
 
-// Allocates `count` elements of `itemsize` bytes. Returns false with
-// MemoryError set when the memory is not available.
-bool allocate_samples(std::size_t count, std::size_t itemsize, SampleBuffer* out);
-
-// Frees a buffer of `itemsize`-byte elements that was never handed to an
-// output array.
-void free_samples(const SampleBuffer& b, std::size_t itemsize);
-
-// Wraps `b` (elements of type `typenum`) as a new array that owns it through
-// a holder: one-dimensional when rows is 0, else rows x (count / rows), row
-// by row. Takes ownership of `b` in every case. Throws Panic when the holder
-// or the array cannot be created.
-PyObject* make_output(const SampleBuffer& b, int typenum, std::size_t rows = 0);
+// Wraps `b` as a new array of its element type that owns it through a
+// holder: one-dimensional when rows is 0, else rows x (count / rows), row by
+// row. Takes ownership of `b` in every case. Throws Panic when the holder or
+// the array cannot be created.
+PyObject* make_output(const SampleBuffer& b, std::size_t rows = 0);
 
 }  // namespace halvo

@@ -1,4 +1,4 @@
-// Small RAII helpers for Python references and cleanup on every exit path.
+// An owned Python reference, released on every exit path.
 #pragma once
 
 #include "py_limited.hpp"
@@ -26,30 +26,8 @@ public:
     PyObject* release() { return std::exchange(p_, nullptr); }
     void reset(PyObject* owned = nullptr) { Py_XDECREF(std::exchange(p_, owned)); }
 
-    static Ref borrowed(PyObject* b) {
-        Py_XINCREF(b);
-        return Ref(b);
-    }
-
 private:
     PyObject* p_ = nullptr;
-};
-
-// Runs a callable when the scope ends, however it ends.
-template <class F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() {
-        if (armed_) f_();
-    }
-    void dismiss() { armed_ = false; }
-
-private:
-    F f_;
-    bool armed_ = true;
 };
 
 }  // namespace halvo

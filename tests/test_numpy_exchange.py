@@ -1,6 +1,5 @@
 """Sample blocks in and out: accepted arrays, the contiguity rule, output
 arrays and their holder, the shared borrow registry, NumPy's availability."""
-import ctypes
 import subprocess
 import sys
 import textwrap
@@ -9,6 +8,7 @@ import numpy as np
 import pytest
 
 import halvo_sdr
+from borrow_table import published_table
 from platforms import needs_enforced_rlimit_as
 
 IQ = (np.exp(1j * 0.37 * np.arange(64)) * np.linspace(0.2, 1.5, 64)).astype(np.complex64)
@@ -172,34 +172,10 @@ def test_stream_of_large_blocks_reuses_its_output_memory():
 
 # ---- borrow registry -------------------------------------------------------------
 
-class BorrowTable(ctypes.Structure):
-    _fields_ = [
-        ("version", ctypes.c_uint64),
-        ("state", ctypes.c_void_p),
-        ("acquire_shared", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)),
-        ("acquire_exclusive", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)),
-        ("release_shared", ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)),
-        ("release_exclusive", ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)),
-    ]
-
-
-CAPSULE_NAME = b"_VELK_NUMPY_BORROW_CHECKING_API"
-
-
-def multiarray():
-    import importlib
-
-    return importlib.import_module("numpy._core.multiarray" if np.__version__ >= "2" else "numpy.core.multiarray")
-
-
 @pytest.fixture
 def registry():
     demod().process(IQ)  # make sure the registry exists
-    capsule = getattr(multiarray(), CAPSULE_NAME.decode())
-    get = ctypes.pythonapi.PyCapsule_GetPointer
-    get.restype = ctypes.c_void_p
-    get.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    table = BorrowTable.from_address(get(capsule, CAPSULE_NAME))
+    table = published_table()
     assert table.version == 1
     return table
 
@@ -257,18 +233,14 @@ def test_process_holds_shared_borrow_only_during_the_call(registry):
 
 def test_foreign_registry_is_used_unchanged():
     run_py("""
-        import ctypes, numpy as np, sys
+        import numpy as np, sys
         sys.path.insert(0, %r)
-        from test_numpy_exchange import BorrowTable, CAPSULE_NAME, multiarray
+        from borrow_table import publish, table_of
         calls = []
         def acq(state, arr): calls.append(("acquire", len(arr))); return 0
         def rel(state, arr): calls.append(("release", len(arr)))
-        cbs = [BorrowTable._fields_[i][1](f) for i, f in ((2, acq), (3, acq), (4, rel), (5, rel))]
-        table = BorrowTable(1, None, *cbs)
-        new = ctypes.pythonapi.PyCapsule_New
-        new.restype = ctypes.py_object
-        new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-        setattr(multiarray(), CAPSULE_NAME.decode(), new(ctypes.addressof(table), CAPSULE_NAME, None))
+        table = table_of(1, acq, rel)
+        publish(table)
         import halvo_sdr
         d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
         d.process(np.zeros(5, np.complex64))
@@ -282,17 +254,13 @@ def test_foreign_registry_is_used_unchanged():
 
 def test_version_zero_table_is_refused():
     r = run_py("""
-        import ctypes, numpy as np, sys
+        import numpy as np, sys
         sys.path.insert(0, %r)
-        from test_numpy_exchange import BorrowTable, CAPSULE_NAME, multiarray
+        from borrow_table import publish, table_of
         def acq(state, arr): return 0
         def rel(state, arr): pass
-        cbs = [BorrowTable._fields_[i][1](f) for i, f in ((2, acq), (3, acq), (4, rel), (5, rel))]
-        table = BorrowTable(0, None, *cbs)
-        new = ctypes.pythonapi.PyCapsule_New
-        new.restype = ctypes.py_object
-        new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-        setattr(multiarray(), CAPSULE_NAME.decode(), new(ctypes.addressof(table), CAPSULE_NAME, None))
+        table = table_of(0, acq, rel)
+        publish(table)
         import halvo_sdr
         d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)
         for _ in range(2):

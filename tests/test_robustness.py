@@ -373,17 +373,9 @@ def test_fuzz_corpus_replays_clean():
 # ---- findings ---------------------------------------------------------------------------
 
 FOREIGN_TABLE = """
-    import ctypes, importlib, numpy as np
-    class RawTable(ctypes.Structure):
-        _fields_ = [("version", ctypes.c_uint64)] + [(n, ctypes.c_void_p) for n in "sabcd"]
-    new = ctypes.pythonapi.PyCapsule_New
-    new.restype = ctypes.py_object
-    new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-    major = int(np.__version__.split(".")[0])
-    ma = importlib.import_module("numpy._core.multiarray" if major >= 2 else "numpy.core.multiarray")
-    def publish(table):
-        name = b"_VELK_NUMPY_BORROW_CHECKING_API"
-        setattr(ma, name.decode(), new(ctypes.addressof(table), name, None))
+    import numpy as np
+    from borrow_table import BorrowTable, multiarray, publish
+    ma = multiarray()
 """
 
 
@@ -392,7 +384,7 @@ def test_registry_table_without_functions_is_refused():
     broken registry: the call fails with the internal-failure exception
     instead of jumping to address 0."""
     out = run_py(FOREIGN_TABLE + """
-    table = RawTable(1, None, None, None, None, None)
+    table = BorrowTable(1)  # every function null
     publish(table)
     import halvo_sdr
     d = halvo_sdr.CwEnvelopeDemod(8000, 700, 50)

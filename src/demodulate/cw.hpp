@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "../dsp/constants.hpp"
 #include "../simd/fp.hpp"
 
 namespace halvo {

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "../simd/fp.hpp"
+#include "constants.hpp"
 
 namespace halvo {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../simd/fp.hpp"
+#include "constants.hpp"
 
 namespace halvo {
 

@@ -3,14 +3,9 @@
 #pragma once
 
 #include "../simd/fp.hpp"
+#include "constants.hpp"
 
 namespace halvo {
-
-inline constexpr float kPi = 3.1415927f;
-inline constexpr float kHalfPi = 1.5707964f;
-inline constexpr float kQuarterPi = 0.7853982f;
-inline constexpr float kAtanEps = 1.1920929e-7f;  // 2^-23
-static_assert(std::bit_cast<std::uint32_t>(kAtanEps) == 0x34000000u);
 
 // P(t) ~ atan(t) on [0, 1], evaluated as u - v*w with
 // u = (pi/4)*t, v = t*(t - 1), w = 0.2447 + 0.0663*t; each operation rounds

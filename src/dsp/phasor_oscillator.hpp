@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "../simd/fp.hpp"
+#include "constants.hpp"
 
 namespace halvo {
 

@@ -10,8 +10,10 @@
 #include <cmath>
 #include <cstddef>
 
+#include "../dsp/constants.hpp"
 #include "../simd/fp.hpp"
 #include "../simd/vec8.hpp"
+#include "complex_product.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {

@@ -10,6 +10,7 @@
 
 #include "../simd/fp.hpp"
 #include "../simd/vec8.hpp"
+#include "complex_product.hpp"
 #include "../dsp/phasor_oscillator.hpp"
 
 namespace halvo {

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "../argument_error.hpp"
+#include "kaiser.hpp"
 #include "../simd/fp.hpp"
 #include "../port/shuffle.hpp"
 #include "../simd/vec8.hpp"
@@ -58,44 +59,19 @@ struct ChannelizerEdges {
 };
 inline constexpr ChannelizerEdges kChannelizerEdges[2] = {{0.4, 0.6}, {0.5, 1.0}};
 
-// The zeroth-order modified Bessel function of the first kind, by its power
-// series (terms until they no longer change the sum).
-inline double bessel_i0(double x) {
-    double sum = 1.0, term = 1.0;
-    const double q = 0.25 * x * x;
-    for (int k = 1; k < 500; ++k) {
-        term *= q / (static_cast<double>(k) * k);
-        sum += term;
-        if (term < sum * 1e-17) break;
-    }
-    return sum;
-}
-
 // Kaiser-windowed sinc low-pass for an M-branch bank: passband to pass*fs/M,
 // stopband from stop*fs/M, attenuation stopband_db. Length: Kaiser's estimate
 // plus one branch of margin, rounded up to whole branches (P*M taps). The
 // taps sum to one (unit gain at DC), designed in double, rounded to float32.
 inline std::vector<float> channelizer_prototype(int m_channels, double pass, double stop, double stopband_db) {
     const double a = stopband_db + 2.0;  // Kaiser's formulas fall short by up to 1.5 dB here
-    const double beta = a > 50.0 ? 0.1102 * (a - 8.7) : (a >= 21.0 ? 0.5842 * std::pow(a - 21.0, 0.4) + 0.07886 * (a - 21.0) : 0.0);
+    const double beta = kaiser_beta(a);
     const double width = (stop - pass) / m_channels;  // cycles per sample
     const double estimate = (a - 7.95) / (14.36 * width) + 1.0;
     const int p = static_cast<int>(std::ceil(estimate / m_channels));
-    const int len = p * m_channels;
     const double fc = 0.5 * (pass + stop) / m_channels;  // cut-off, cycles per sample
-    const double centre = 0.5 * (len - 1);
-    const double i0b = bessel_i0(beta);
-    std::vector<double> h(static_cast<std::size_t>(len));
-    double sum = 0.0;
-    for (int i = 0; i < len; ++i) {
-        const double t = i - centre;
-        const double arg = std::numbers::pi * 2.0 * fc * t;
-        const double sinc = t == 0.0 ? 1.0 : std::sin(arg) / arg;
-        const double ratio = t / centre;
-        const double w = bessel_i0(beta * std::sqrt(std::fmax(0.0, 1.0 - ratio * ratio))) / i0b;
-        h[static_cast<std::size_t>(i)] = 2.0 * fc * sinc * w;
-        sum += h[static_cast<std::size_t>(i)];
-    }
+    const std::vector<double> h = kaiser_sinc(p * m_channels, fc, beta);
+    const double sum = tap_sum(h);
     std::vector<float> out(h.size());
     for (std::size_t i = 0; i < h.size(); ++i) out[i] = static_cast<float>(h[i] / sum);
     return out;

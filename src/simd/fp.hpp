@@ -7,7 +7,6 @@
 // instead of sharing one out-of-line definition with the baseline build.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -153,20 +152,6 @@ HALVO_INLINE float at_most(float x, float hi) {
 #endif
 }
 
-// x >= y ? a : b. False, so b, when x or y is NaN.
-HALVO_INLINE float pick_ge(float x, float y, float a, float b) {
-#if defined(__SSE2__)
-    const __m128 mask = _mm_cmpge_ss(_mm_set_ss(x), _mm_set_ss(y));
-#if defined(__SSE4_1__)
-    return _mm_cvtss_f32(_mm_blendv_ps(_mm_set_ss(b), _mm_set_ss(a), mask));
-#else
-    return _mm_cvtss_f32(_mm_or_ps(_mm_and_ps(mask, _mm_set_ss(a)), _mm_andnot_ps(mask, _mm_set_ss(b))));
-#endif
-#else
-    return (x >= y) ? a : b;
-#endif
-}
-
 // Loops that split a stateless stage (vectorisable) from a recurrence run
 // over the block in pieces of this many samples, so that the intermediate
 // values, kept in the output buffer, are still in L1 when the recurrence
@@ -257,11 +242,5 @@ HALVO_INLINE void run_staged(std::size_t n, Pre&& pre, Rec&& rec, Post&& post) {
         post(groups * kGroup, ring(groups), tail);
     }
 }
-
-// float32 constants, pinned to their bit patterns.
-inline constexpr float kTwoPi = 6.2831855f;  // 2*pi
-static_assert(std::bit_cast<std::uint32_t>(kTwoPi) == 0x40C90FDBu);
-inline constexpr float kNegTwoPi = -6.2831855f;
-static_assert(std::bit_cast<std::uint32_t>(kNegTwoPi) == 0xC0C90FDBu);
 
 }  // namespace halvo

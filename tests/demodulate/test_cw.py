@@ -1,12 +1,11 @@
 """CwEnvelopeDemod: magnitude, one-pole smoother, gain."""
 import numpy as np
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
 
 import halvo_sdr
-from conftest import SPLITS_AROUND_1024, assert_same_bits, run_in_blocks
+from conftest import assert_same_bits
 from models.libm import expf
+
 
 f32 = np.float32
 
@@ -67,21 +66,6 @@ def test_gain_changes_between_blocks_match_model(rng):
         outs.append(d.process(x[100 * k:100 * (k + 1)]))
     assert_same_bits(np.concatenate(outs), model(x, 16000, 100, gains))
     assert np.all(np.isinf(outs[3][np.abs(x[300:]) > 0]))  # 1e39 narrows to +inf
-
-
-@settings(max_examples=60, deadline=None)
-@given(n=st.integers(0, 3000), cuts=st.lists(st.integers(0, 3000), max_size=6), seed=st.integers(0, 2**32 - 1))
-def test_any_block_split_gives_the_same_bytes(n, cuts, seed):
-    x = signal(np.random.default_rng(seed), n)
-    whole = halvo_sdr.CwEnvelopeDemod(8000, 700, 50).process(x)
-    assert_same_bits(run_in_blocks(halvo_sdr.CwEnvelopeDemod(8000, 700, 50), x, cuts), whole)
-
-
-@pytest.mark.parametrize("cuts", SPLITS_AROUND_1024)
-def test_fixed_splits(rng, cuts):
-    x = signal(rng, 3000)
-    whole = halvo_sdr.CwEnvelopeDemod(8000, 700, 50).process(x)
-    assert_same_bits(run_in_blocks(halvo_sdr.CwEnvelopeDemod(8000, 700, 50), x, cuts), whole)
 
 
 def test_constant_input_rises_towards_gain_times_magnitude():

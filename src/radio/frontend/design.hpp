@@ -18,6 +18,7 @@
 #pragma once
 
 #include "../../argument_error.hpp"
+#include "../kaiser.hpp"
 
 #include <cmath>
 #include <cstddef>
@@ -44,24 +45,6 @@ inline std::string show(double v) {
     throw ArgumentError(std::string(name) + " must be " + allowed + ", got " + show(value));
 }
 
-// I0(x) by its power series: terms until they stop changing the sum.
-inline double kaiser_i0(double x) {
-    double sum = 1.0, term = 1.0;
-    const double q = 0.25 * x * x;
-    for (int k = 1; k < 1000; ++k) {
-        term *= q / (static_cast<double>(k) * k);
-        sum += term;
-        if (term < sum * 1e-17) break;
-    }
-    return sum;
-}
-
-inline double kaiser_beta(double a) {
-    if (a > 50.0) return 0.1102 * (a - 8.7);
-    if (a >= 21.0) return 0.5842 * std::pow(a - 21.0, 0.4) + 0.07886 * (a - 21.0);
-    return 0.0;
-}
-
 // Taps the design above gives for these edges (the count only).
 inline double lowpass_length(double fs, double passband_hz, double stopband_hz, double stopband_db) {
     const double a = stopband_db + 3.0;
@@ -84,21 +67,10 @@ inline void check_lowpass(double fs, double passband_hz, double stopband_hz, dou
                                     std::to_string(kMaxTaps));
 }
 
-// The taps in double for a given length (before rounding).
+// The taps in double for a given length (before rounding), summing to gain.
 inline std::vector<double> kaiser_sinc(int len, double fc, double beta, double gain) {
-    const double centre = 0.5 * (len - 1);
-    const double i0b = kaiser_i0(beta);
-    std::vector<double> h(static_cast<std::size_t>(len));
-    double sum = 0.0;
-    for (int i = 0; i < len; ++i) {
-        const double t = i - centre;
-        const double arg = std::numbers::pi * 2.0 * fc * t;
-        const double sinc = t == 0.0 ? 1.0 : std::sin(arg) / arg;
-        const double ratio = centre > 0.0 ? t / centre : 0.0;
-        const double w = kaiser_i0(beta * std::sqrt(std::fmax(0.0, 1.0 - ratio * ratio))) / i0b;
-        h[static_cast<std::size_t>(i)] = 2.0 * fc * sinc * w;
-        sum += h[static_cast<std::size_t>(i)];
-    }
+    std::vector<double> h = halvo::kaiser_sinc(len, fc, beta);
+    const double sum = tap_sum(h);
     for (double& v : h) v *= gain / sum;
     return h;
 }

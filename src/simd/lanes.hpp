@@ -94,7 +94,10 @@ HALVO_INLINE lanes8 sqrt(lanes8 x) {
 
 HALVO_INLINE lanes16 sqrt(lanes16 x) {
 #if defined(__AVX512F__)
-    return reinterpret_cast<lanes16>(_mm512_sqrt_ps(reinterpret_cast<__m512>(x)));
+    // (in asm: GCC 12's _mm512_sqrt_ps warns of an uninitialised operand)
+    lanes16 r;
+    asm("vsqrtps %1, %0" : "=v"(r) : "v"(x));
+    return r;
 #else
     lanes16 r;
     for (int j = 0; j < 16; ++j) r[j] = sqrt32(x[j]);

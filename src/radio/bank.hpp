@@ -17,10 +17,12 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "../argument_error.hpp"
 #include "../modulate/steps.hpp"
+#include "../port/shuffle.hpp"
 
 namespace halvo::radio {
 
@@ -31,9 +33,50 @@ struct SetterArg<void (C::*)(A)> {
     using type = A;
 };
 
-// Samples per tile: each group moves this many samples of each channel into
-// lanes, steps through them, and moves the results back to the rows.
+// Samples per tile at the end of a block (fewer than the lane count), moved
+// between rows and lanes float by float.
 inline constexpr std::size_t kBankTile = 16;
+
+// Moving samples between rows and lanes: a square tile of W rows of W
+// floats is transposed in log2(W) stages of two-vector shuffles (stage B
+// swaps bit B of the row and the column index), complex rows are split into
+// real and imaginary parts before and joined after.
+template <int B, bool Second, class V, std::size_t... I>
+HALVO_INLINE V transpose_pick(V a, V b, std::index_sequence<I...>) {
+    constexpr int W = simd::kWidth<V>;
+    return HALVO_SHUFFLE(a, b, (Second ? ((I & B) ? W + I : I + B) : ((I & B) ? W + I - B : I))...);
+}
+
+template <int B, class V>
+HALVO_INLINE void transpose_stage(V* r) {
+    constexpr int W = simd::kWidth<V>;
+    for (int i = 0; i < W; ++i) {
+        if (i & B) continue;
+        const V a = r[i], b = r[i + B];
+        r[i] = transpose_pick<B, false>(a, b, std::make_index_sequence<W>{});
+        r[i + B] = transpose_pick<B, true>(a, b, std::make_index_sequence<W>{});
+    }
+    if constexpr (2 * B < W) transpose_stage<2 * B>(r);
+}
+
+// r[i][j] becomes r[j][i].
+template <class V>
+HALVO_INLINE void transpose(V* r) {
+    transpose_stage<1>(r);
+}
+
+// The even (real) and odd (imaginary) floats of lo then hi.
+template <bool Odd, class V, std::size_t... I>
+HALVO_INLINE V deinterleave(V lo, V hi, std::index_sequence<I...>) {
+    return HALVO_SHUFFLE(lo, hi, (2 * I + Odd)...);
+}
+
+// re[0] im[0] re[1] im[1] ...: the first W floats (Hi false) or the next W.
+template <bool Hi, class V, std::size_t... I>
+HALVO_INLINE V interleave(V re, V im, std::index_sequence<I...>) {
+    constexpr int W = simd::kWidth<V>;
+    return HALVO_SHUFFLE(re, im, ((I % 2 ? W : 0) + I / 2 + (Hi ? W / 2 : 0))...);
+}
 
 // The part of a bank that runs on a level: the channels in lanes (V a
 // vector of lanes) or one at a time.
@@ -77,7 +120,49 @@ struct BankKernels {
         std::memcpy(&lanes, packed, sizeof lanes);
         const In* rows[W];
         for (int j = 0; j < W; ++j) rows[j] = in + static_cast<std::size_t>(std::min(j, count - 1)) * m;
-        for (std::size_t t0 = 0; t0 < m; t0 += kBankTile) {
+        constexpr auto lanes_seq = std::make_index_sequence<W>{};
+        std::size_t t0 = 0;
+        // Whole tiles of W samples by transposes.
+        for (; t0 + W <= m; t0 += W) {
+            if constexpr (std::is_same_v<In, cf32>) {
+                V re[W], im[W];
+                for (int j = 0; j < W; ++j) {
+                    const float* r = &rows[j][t0].re;
+                    V lo, hi;
+                    std::memcpy(&lo, r, sizeof(V));
+                    std::memcpy(&hi, r + W, sizeof(V));
+                    re[j] = deinterleave<false>(lo, hi, lanes_seq);
+                    im[j] = deinterleave<true>(lo, hi, lanes_seq);
+                }
+                transpose(re);
+                transpose(im);
+                V y[W];
+                for (int t = 0; t < W; ++t) y[t] = lanes.step({re[t], im[t]}, counter);
+                transpose(y);
+                for (int j = 0; j < count; ++j) std::memcpy(out + static_cast<std::size_t>(j) * m + t0, &y[j], sizeof(V));
+            } else {
+                V x[W];
+                for (int j = 0; j < W; ++j) std::memcpy(&x[j], rows[j] + t0, sizeof(V));
+                transpose(x);
+                V yre[W], yim[W];
+                for (int t = 0; t < W; ++t) {
+                    const simd::Complex<V> c = lanes.step(x[t], counter);
+                    yre[t] = c.re;
+                    yim[t] = c.im;
+                }
+                transpose(yre);
+                transpose(yim);
+                for (int j = 0; j < count; ++j) {
+                    float* o = &out[static_cast<std::size_t>(j) * m + t0].re;
+                    const V lo = interleave<false>(yre[j], yim[j], lanes_seq);
+                    const V hi = interleave<true>(yre[j], yim[j], lanes_seq);
+                    std::memcpy(o, &lo, sizeof(V));
+                    std::memcpy(o + W, &hi, sizeof(V));
+                }
+            }
+        }
+        // The rest, fewer than W samples, float by float.
+        for (; t0 < m; t0 += kBankTile) {
             const std::size_t tt = std::min(kBankTile, m - t0);
             if constexpr (std::is_same_v<In, cf32>) {
                 alignas(64) float re[kBankTile][W], im[kBankTile][W];

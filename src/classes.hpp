@@ -7,6 +7,7 @@
 
 #include "class_list.hpp"
 #include "radio/class_list.hpp"
+#include "radio/bank_list.hpp"
 
 namespace halvo {
 
@@ -17,12 +18,18 @@ struct ClassEntry {
 
 #define HALVO_COUNT_CLASS(Class, In, Out) +1
 inline constexpr std::size_t kClassCount = 0 HALVO_CLASSES(HALVO_COUNT_CLASS);
-inline constexpr std::size_t kRadioClassCount = 0 HALVO_RADIO_CLASSES(HALVO_COUNT_CLASS);
+// halvo_radio._native: its own classes, then one bank per halvo_sdr class.
+inline constexpr std::size_t kRadioClassCount = 0 HALVO_RADIO_CLASSES(HALVO_COUNT_CLASS) HALVO_CLASSES(HALVO_COUNT_CLASS);
 #undef HALVO_COUNT_CLASS
 extern const ClassEntry kClasses[kClassCount];
 
 // halvo_radio._native's classes and module functions (radio_classes.cpp).
 extern const ClassEntry kRadioClasses[kRadioClassCount];
 extern PyMethodDef kRadioFunctions[];
+
+// The banks' type specs (bank_classes.cpp).
+#define HALVO_BANK_SPEC_DECL(Class, In, Out) extern PyType_Spec Class##Bank_spec;
+HALVO_CLASSES(HALVO_BANK_SPEC_DECL)
+#undef HALVO_BANK_SPEC_DECL
 
 }  // namespace halvo

@@ -88,6 +88,9 @@ const ClassEntry kRadioClasses[kRadioClassCount] = {
 #define HALVO_CLASS_ENTRY(Class, In, Out) {#Class, &Class##Py::spec},
     HALVO_RADIO_CLASSES(HALVO_CLASS_ENTRY)
 #undef HALVO_CLASS_ENTRY
+#define HALVO_BANK_ENTRY(Class, In, Out) {#Class "Bank", &Class##Bank_spec},
+    HALVO_CLASSES(HALVO_BANK_ENTRY)
+#undef HALVO_BANK_ENTRY
 };
 
 PyMethodDef kRadioFunctions[] = {

@@ -21,10 +21,13 @@ def _load_native():
 
 
 _native = _load_native()
-__all__ = list(_native.__all__)
+# The native banks (one per halvo_sdr class) stay behind halvo_radio.Bank.
+__all__ = [name for name in _native.__all__ if name.removesuffix("Bank") not in halvo_sdr.__all__]
 globals().update({name: getattr(_native, name) for name in __all__})
 
 from .frontend import ChannelSelector, Resampler, Upconverter, lowpass_taps  # noqa: E402  (front end)
 __all__ += ["lowpass_taps"]
 from .audio import MODES, Agc, Deemphasis, PowerSquelch, Preemphasis, Receiver, Transmitter  # noqa: E402
 __all__ += ["MODES"]
+from .bank import Bank  # noqa: E402
+__all__ += ["Bank"]

@@ -16,7 +16,7 @@ namespace halvo::kernels {
 
 // halvo_sdr's classes.
 struct KernelTable {
-    const char* level;  // "x86-64", "x86-64-v3", or "generic"
+    const char* level;  // "reference", "x86-64", "x86-64-v3", or "generic"
     HALVO_CLASSES(HALVO_KERNEL_SLOT)
 };
 
@@ -28,7 +28,11 @@ struct RadioKernelTable {
 
 #undef HALVO_KERNEL_SLOT
 
-// The scalar reference, always built.
+// Every class's per-sample step, one sample at a time: the reference the
+// other levels are held to, bit for bit. Always built, never chosen.
+extern const KernelTable reference;
+
+// The build's baseline instruction set, always built.
 extern const KernelTable baseline;
 extern const RadioKernelTable radio_baseline;
 

@@ -1,0 +1,316 @@
+// Bank<C>: n independent objects of one halvo_sdr class C, one per channel,
+// processed together. Input and output are channels x samples, row by row;
+// row k of the output is bit for bit what channel k's object alone gives for
+// row k of the input, for any block split.
+//
+// On a level with vector lanes, channels run in groups of 8 (AVX2) or 16
+// (AVX-512), one channel per lane: the class's per-sample step
+// (demodulate/steps.hpp, modulate/steps.hpp) instantiated with a vector of
+// lanes does exactly the scalar operations on every lane. The step state is
+// moved into lanes at the start of a call and back at its end; samples are
+// moved between rows and lanes a tile at a time. Lanes beyond the last
+// channel run a copy of a real channel and their results are dropped.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "../argument_error.hpp"
+#include "../modulate/steps.hpp"
+#include "../port/shuffle.hpp"
+
+namespace halvo::radio {
+
+template <class F>
+struct SetterArg;
+template <class C, class A>
+struct SetterArg<void (C::*)(A)> {
+    using type = A;
+};
+
+// Samples per tile at the end of a block (fewer than the lane count), moved
+// between rows and lanes float by float.
+inline constexpr std::size_t kBankTile = 16;
+
+// Moving samples between rows and lanes: a square tile of W rows of W
+// floats is transposed in log2(W) stages of two-vector shuffles (stage B
+// swaps bit B of the row and the column index), complex rows are split into
+// real and imaginary parts before and joined after.
+template <int B, bool Second, class V, std::size_t... I>
+HALVO_INLINE V transpose_pick(V a, V b, std::index_sequence<I...>) {
+    constexpr int W = simd::kWidth<V>;
+    return HALVO_SHUFFLE(a, b, (Second ? ((I & B) ? W + I : I + B) : ((I & B) ? W + I - B : I))...);
+}
+
+template <int B, class V>
+HALVO_INLINE void transpose_stage(V* r) {
+    constexpr int W = simd::kWidth<V>;
+    for (int i = 0; i < W; ++i) {
+        if (i & B) continue;
+        const V a = r[i], b = r[i + B];
+        r[i] = transpose_pick<B, false>(a, b, std::make_index_sequence<W>{});
+        r[i + B] = transpose_pick<B, true>(a, b, std::make_index_sequence<W>{});
+    }
+    if constexpr (2 * B < W) transpose_stage<2 * B>(r);
+}
+
+// r[i][j] becomes r[j][i].
+template <class V>
+HALVO_INLINE void transpose(V* r) {
+    transpose_stage<1>(r);
+}
+
+// The even (real) and odd (imaginary) floats of lo then hi.
+template <bool Odd, class V, std::size_t... I>
+HALVO_INLINE V deinterleave(V lo, V hi, std::index_sequence<I...>) {
+    return HALVO_SHUFFLE(lo, hi, (2 * I + Odd)...);
+}
+
+// re[0] im[0] re[1] im[1] ...: the first W floats (Hi false) or the next W.
+template <bool Hi, class V, std::size_t... I>
+HALVO_INLINE V interleave(V re, V im, std::index_sequence<I...>) {
+    constexpr int W = simd::kWidth<V>;
+    return HALVO_SHUFFLE(re, im, ((I % 2 ? W : 0) + I / 2 + (Hi ? W / 2 : 0))...);
+}
+
+// The part of a bank that runs on a level: the channels in lanes (V a
+// vector of lanes) or one at a time.
+template <class C, class In, class Out>
+struct BankKernels {
+    using Scalar = steps::Step<C, float>;
+    static constexpr int kFields = sizeof(Scalar) / sizeof(float);
+    static_assert(sizeof(Scalar) == kFields * sizeof(float), "a step state holds floats only");
+
+    // One channel, one sample at a time through its step: the reference.
+    HALVO_INLINE static void run_step(C& object, const In* in, Out* out, std::size_t m) {
+        std::uint32_t counter = 0;
+        Scalar s = Scalar::load(object, counter);
+        for (std::size_t i = 0; i < m; ++i) {
+            if constexpr (std::is_same_v<In, cf32>) {
+                out[i] = s.step({in[i].re, in[i].im}, counter);
+            } else {
+                const simd::Complex<float> y = s.step(in[i], counter);
+                out[i] = {y.re, y.im};
+            }
+        }
+        s.store(object, counter);
+    }
+
+    // count (1..W) channels, rows of m samples each, one per lane.
+    template <class V>
+    HALVO_INLINE static void run_lanes(C* channels, int count, const In* in, Out* out, std::size_t m) {
+        constexpr int W = simd::kWidth<V>;
+        using Lanes = steps::Step<C, V>;
+        static_assert(sizeof(Lanes) == sizeof(Scalar) * W);
+        // The step states, field by field across the lanes.
+        std::uint32_t counter = 0;
+        alignas(64) float packed[kFields * W];
+        for (int j = 0; j < W; ++j) {
+            const Scalar s = Scalar::load(channels[std::min(j, count - 1)], counter);
+            float f[kFields];
+            std::memcpy(f, &s, sizeof f);
+            for (int q = 0; q < kFields; ++q) packed[q * W + j] = f[q];
+        }
+        Lanes lanes;
+        std::memcpy(&lanes, packed, sizeof lanes);
+        const In* rows[W];
+        for (int j = 0; j < W; ++j) rows[j] = in + static_cast<std::size_t>(std::min(j, count - 1)) * m;
+        constexpr auto lanes_seq = std::make_index_sequence<W>{};
+        std::size_t t0 = 0;
+        // Whole tiles of W samples by transposes.
+        for (; t0 + W <= m; t0 += W) {
+            if constexpr (std::is_same_v<In, cf32>) {
+                V re[W], im[W];
+                for (int j = 0; j < W; ++j) {
+                    const float* r = &rows[j][t0].re;
+                    V lo, hi;
+                    std::memcpy(&lo, r, sizeof(V));
+                    std::memcpy(&hi, r + W, sizeof(V));
+                    re[j] = deinterleave<false>(lo, hi, lanes_seq);
+                    im[j] = deinterleave<true>(lo, hi, lanes_seq);
+                }
+                transpose(re);
+                transpose(im);
+                V y[W];
+                for (int t = 0; t < W; ++t) y[t] = lanes.step({re[t], im[t]}, counter);
+                transpose(y);
+                for (int j = 0; j < count; ++j) std::memcpy(out + static_cast<std::size_t>(j) * m + t0, &y[j], sizeof(V));
+            } else {
+                V x[W];
+                for (int j = 0; j < W; ++j) std::memcpy(&x[j], rows[j] + t0, sizeof(V));
+                transpose(x);
+                V yre[W], yim[W];
+                for (int t = 0; t < W; ++t) {
+                    const simd::Complex<V> c = lanes.step(x[t], counter);
+                    yre[t] = c.re;
+                    yim[t] = c.im;
+                }
+                transpose(yre);
+                transpose(yim);
+                for (int j = 0; j < count; ++j) {
+                    float* o = &out[static_cast<std::size_t>(j) * m + t0].re;
+                    const V lo = interleave<false>(yre[j], yim[j], lanes_seq);
+                    const V hi = interleave<true>(yre[j], yim[j], lanes_seq);
+                    std::memcpy(o, &lo, sizeof(V));
+                    std::memcpy(o + W, &hi, sizeof(V));
+                }
+            }
+        }
+        // The rest, fewer than W samples, float by float.
+        for (; t0 < m; t0 += kBankTile) {
+            const std::size_t tt = std::min(kBankTile, m - t0);
+            if constexpr (std::is_same_v<In, cf32>) {
+                alignas(64) float re[kBankTile][W], im[kBankTile][W];
+                alignas(64) float y[kBankTile][W];
+                for (int j = 0; j < W; ++j) {
+                    const cf32* r = rows[j] + t0;
+                    for (std::size_t t = 0; t < tt; ++t) {
+                        re[t][j] = r[t].re;
+                        im[t][j] = r[t].im;
+                    }
+                }
+                for (std::size_t t = 0; t < tt; ++t) {
+                    simd::Complex<V> x;
+                    std::memcpy(&x.re, re[t], sizeof(V));
+                    std::memcpy(&x.im, im[t], sizeof(V));
+                    const V v = lanes.step(x, counter);
+                    std::memcpy(y[t], &v, sizeof(V));
+                }
+                for (int j = 0; j < count; ++j) {
+                    float* o = out + static_cast<std::size_t>(j) * m + t0;
+                    for (std::size_t t = 0; t < tt; ++t) o[t] = y[t][j];
+                }
+            } else {
+                alignas(64) float x[kBankTile][W];
+                alignas(64) float yre[kBankTile][W], yim[kBankTile][W];
+                for (int j = 0; j < W; ++j) {
+                    const float* r = rows[j] + t0;
+                    for (std::size_t t = 0; t < tt; ++t) x[t][j] = r[t];
+                }
+                for (std::size_t t = 0; t < tt; ++t) {
+                    V v;
+                    std::memcpy(&v, x[t], sizeof(V));
+                    const simd::Complex<V> c = lanes.step(v, counter);
+                    std::memcpy(yre[t], &c.re, sizeof(V));
+                    std::memcpy(yim[t], &c.im, sizeof(V));
+                }
+                for (int j = 0; j < count; ++j) {
+                    cf32* o = out + static_cast<std::size_t>(j) * m + t0;
+                    for (std::size_t t = 0; t < tt; ++t) o[t] = {yre[t][j], yim[t][j]};
+                }
+            }
+        }
+        std::memcpy(packed, &lanes, sizeof lanes);
+        for (int j = 0; j < count; ++j) {
+            float f[kFields];
+            for (int q = 0; q < kFields; ++q) f[q] = packed[q * W + j];
+            Scalar s;
+            std::memcpy(&s, f, sizeof s);
+            s.store(channels[j], counter);
+        }
+    }
+};
+
+template <class C, class Make = decltype(&C::make)>
+class Bank;
+
+template <class C, class... A>
+class Bank<C, C (*)(A...)> {
+public:
+    std::vector<C> channels;  // one object per channel, in row order
+
+    // n_channels objects built alike (set_channel() changes one of them).
+    static Bank make(int n_channels, A... params) {
+        if (n_channels < 1) throw ArgumentError("n_channels must be at least 1");
+        return Bank{std::vector<C>(static_cast<std::size_t>(n_channels), C::make(params...))};
+    }
+
+    int n_channels() const { return static_cast<int>(channels.size()); }
+
+    // Channel k anew, with these parameters and fresh state.
+    void set_channel(int k, A... params) { channels[index(k)] = C::make(params...); }
+
+    // A setter of the class on channel k, or on every channel for k = -1.
+    template <auto Setter>
+    void set(int k, typename SetterArg<decltype(Setter)>::type value) {
+        if (k == -1) {
+            for (C& c : channels) (c.*Setter)(value);
+        } else {
+            (channels[index(k)].*Setter)(value);
+        }
+    }
+
+    int output_rows() const { return static_cast<int>(channels.size()); }
+    std::size_t output_count(std::size_t n) const { return n / channels.size(); }
+
+    // n = channels x samples. Width: 0 the per-sample step of each channel
+    // (the reference), 1 each channel's own process(), 8 or 16 lanes.
+    template <class Isa, int Width, class In, class Out>
+    HALVO_INLINE void process(const In* in, Out* out, std::size_t n) {
+        using K = BankKernels<C, In, Out>;
+        const std::size_t rows = channels.size();
+        const std::size_t m = n / rows;
+        if (m == 0) return;
+        if constexpr (Width <= 1) {
+            for (std::size_t k = 0; k < rows; ++k) {
+                if constexpr (Width == 0) {
+                    K::run_step(channels[k], in + k * m, out + k * m, m);
+                } else {
+                    channels[k].template process<Isa>(in + k * m, out + k * m, m);
+                }
+            }
+        } else {
+            for (std::size_t g = 0; g < rows; g += Width) {
+                const int count = static_cast<int>(std::min<std::size_t>(Width, rows - g));
+                C* group = channels.data() + g;
+                const In* gin = in + g * m;
+                Out* gout = out + g * m;
+                if (!same_counts(group, count)) {
+                    // Channels whose oscillators are at different points of
+                    // their lives (one was set anew after others ran): each
+                    // on its own.
+                    for (int j = 0; j < count; ++j) {
+                        group[j].template process<Isa>(gin + j * m, gout + j * m, m);
+                    }
+                } else if constexpr (Width == 16) {
+                    if (count <= 8) {
+                        K::template run_lanes<simd::lanes8>(group, count, gin, gout, m);
+                    } else {
+                        K::template run_lanes<simd::lanes16>(group, count, gin, gout, m);
+                    }
+                } else {
+                    static_assert(Width == 8);
+                    K::template run_lanes<simd::lanes8>(group, count, gin, gout, m);
+                }
+            }
+        }
+    }
+
+private:
+    std::size_t index(int k) const {
+        if (k < 0 || static_cast<std::size_t>(k) >= channels.size()) {
+            throw ArgumentError("channel index out of range");
+        }
+        return static_cast<std::size_t>(k);
+    }
+
+    // All oscillators of a group advance together only if they share one
+    // advance count.
+    static bool same_counts(const C* group, int count) {
+        std::uint32_t first = 0;
+        (void)steps::Step<C, float>::load(group[0], first);
+        for (int j = 1; j < count; ++j) {
+            std::uint32_t c = 0;
+            (void)steps::Step<C, float>::load(group[j], c);
+            if (c != first) return false;
+        }
+        return true;
+    }
+};
+
+}  // namespace halvo::radio

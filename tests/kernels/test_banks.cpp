@@ -1,0 +1,165 @@
+// Banks against single objects: row k of a bank's output is bit for bit what
+// channel k's object alone gives (run through the reference level), on every
+// bank level, for channel counts 1 to 17 (every tail of 8 and 16 lanes),
+// random parameters per channel, random block splits, setters and a channel
+// set anew between blocks. NaN must match in sign and payload too.
+#include <cmath>
+#include <cstring>
+#include <cstdint>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "../dsp/harness.hpp"
+#include "kernels/bank_table.hpp"
+#if defined(__x86_64__)
+#include "port/cpu_x86.hpp"
+#endif
+
+using halvo::cf32;
+using halvo::kernels::BankKernelTable;
+
+namespace {
+
+template <class Sig>
+struct MakeArgs;
+template <class C, class... A>
+struct MakeArgs<C (*)(A...)> {
+    using type = std::tuple<A...>;
+};
+
+// Parameters for one channel: the first (the sample rate) 8 to 96 kHz, the
+// others 0.5 to 4000, booleans either way.
+template <class C>
+auto random_params(std::mt19937& rng) {
+    typename MakeArgs<decltype(&C::make)>::type args;
+    std::uniform_real_distribution<double> rate(8000.0, 96000.0), other(0.5, 4000.0);
+    int i = 0;
+    std::apply([&](auto&... a) {
+        ((a = [&]() -> std::remove_reference_t<decltype(a)> {
+              if constexpr (std::is_same_v<std::remove_reference_t<decltype(a)>, bool>) {
+                  return rng() & 1u;
+              } else {
+                  return i == 0 ? rate(rng) : other(rng);
+              }
+          }(), ++i), ...);
+    }, args);
+    return args;
+}
+
+// A random setter of the class with a random value, on the bank's channel k
+// and on the single object alike. Classes without setters do nothing.
+template <class C, class B>
+void random_setter(B& bank, int k, C& single, std::mt19937& rng) {
+    std::uniform_real_distribution<double> u(-2.0, 2.0);
+    const double v = u(rng);
+    const bool pick = rng() & 1u;
+    const auto apply = [&](auto setter, auto value) {
+        bank.template set<decltype(setter){}.value>(k, value);
+        (single.*(decltype(setter){}.value))(value);
+    };
+    (void)apply;
+    (void)pick;
+    (void)v;
+    if constexpr (requires { &C::set_clamp; }) {
+        if (pick) return apply(std::integral_constant<decltype(&C::set_clamp), &C::set_clamp>{}, v > 0);
+    }
+    if constexpr (requires { &C::set_deviation; }) {
+        if (pick) return apply(std::integral_constant<decltype(&C::set_deviation), &C::set_deviation>{}, 3000.0 * v);
+    }
+    if constexpr (requires { &C::set_sensitivity; }) {
+        if (pick) return apply(std::integral_constant<decltype(&C::set_sensitivity), &C::set_sensitivity>{}, 5.0 * v);
+    }
+    if constexpr (requires { &C::set_gain; }) {
+        apply(std::integral_constant<decltype(&C::set_gain), &C::set_gain>{}, v);
+    }
+}
+
+const float kSpecials[] = {0.0f, -0.0f, NAN, -NAN, INFINITY, -INFINITY, 1e-42f, 3.4e38f};
+
+float draw(std::mt19937& rng) {
+    std::normal_distribution<float> normal(0.0f, 1.0f);
+    if (rng() % 200 == 0) return kSpecials[rng() % std::size(kSpecials)];
+    return normal(rng);
+}
+void fill(std::vector<float>& v, std::mt19937& rng) {
+    for (float& x : v) x = draw(rng);
+}
+void fill(std::vector<cf32>& v, std::mt19937& rng) {
+    for (cf32& x : v) x = {draw(rng), draw(rng)};
+}
+
+template <class Out>
+bool same_bits(const Out* a, const Out* b, std::size_t n) {
+    return std::memcmp(a, b, n * sizeof(Out)) == 0;
+}
+
+std::vector<const BankKernelTable*> levels() {
+    std::vector<const BankKernelTable*> out = {&halvo::kernels::bank_reference, &halvo::kernels::bank_baseline};
+#if defined(__x86_64__)
+    if (halvo::port::has_x86_64_v3()) out.push_back(&halvo::kernels::bank_x86_64_v3);
+    if (halvo::kernels::has_x86_64_v4()) out.push_back(&halvo::kernels::bank_x86_64_v4);
+#endif
+    return out;
+}
+
+template <class C, class In, class Out>
+void check_class(const char* name, void (*BankKernelTable::*slot)(halvo::radio::Bank<C>&, const In*, Out*, std::size_t),
+                 void (*halvo::kernels::KernelTable::*single_slot)(C&, const In*, Out*, std::size_t)) {
+    using B = halvo::radio::Bank<C>;
+    std::mt19937 rng(20261211);
+    for (const BankKernelTable* level : levels()) {
+        for (int n = 1; n <= 17; ++n) {
+            halvo_test::info("%s, %s, %d channels", name, level->level, n);
+            // Channel parameters, the bank and its single objects.
+            std::vector<C> singles;
+            B bank = std::apply([&](auto... a) { return B::make(n, a...); }, random_params<C>(rng));
+            for (int k = 0; k < n; ++k) {
+                const auto params = random_params<C>(rng);
+                std::apply([&](auto... a) { bank.set_channel(k, a...); }, params);
+                singles.push_back(std::apply([](auto... a) { return C::make(a...); }, params));
+            }
+            for (int block = 0; block < 4; ++block) {
+                const std::size_t m = std::uniform_int_distribution<std::size_t>(0, 700)(rng);
+                std::vector<In> in(static_cast<std::size_t>(n) * m);
+                fill(in, rng);
+                std::vector<Out> got(in.size()), want(m);
+                (level->*slot)(bank, in.data(), got.data(), in.size());
+                for (int k = 0; k < n; ++k) {
+                    (halvo::kernels::reference.*single_slot)(singles[k], in.data() + k * m, want.data(), m);
+                    CHECK(same_bits(got.data() + k * m, want.data(), m));
+                }
+                // Between blocks: a setter on one channel or all, and after
+                // the second block one channel set anew (its oscillators
+                // restart while the others run on).
+                const int k = static_cast<int>(rng() % (n + 1)) - 1;
+                if (k == -1) {
+                    for (int j = 0; j < n; ++j) {
+                        std::mt19937 same = rng;
+                        random_setter(bank, j, singles[j], same);
+                    }
+                    rng.discard(4);
+                } else {
+                    random_setter(bank, k, singles[k], rng);
+                }
+                if (block == 1) {
+                    const int j = static_cast<int>(rng() % n);
+                    const auto params = random_params<C>(rng);
+                    std::apply([&](auto... a) { bank.set_channel(j, a...); }, params);
+                    singles[j] = std::apply([](auto... a) { return C::make(a...); }, params);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST(banks_against_single_objects) {
+#define HALVO_CHECK_BANK(Class, In, Out) \
+    check_class<halvo::Class>(#Class, &BankKernelTable::Class##Bank, &halvo::kernels::KernelTable::Class);
+    HALVO_CLASSES(HALVO_CHECK_BANK)
+#undef HALVO_CHECK_BANK
+}
+
+HALVO_TEST_MAIN()

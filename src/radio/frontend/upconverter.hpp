@@ -10,9 +10,9 @@
 // L = interpolation, M = 1 and the prototype
 //   lowpass_design(fs*I, bandwidth_hz/2, min(fs - bandwidth_hz/2, fs*I/2), stopband_db, I)
 // (I = interpolation; the stopband starts at the first image of the
-// passband), then output sample n (y) is mixed up by the oscillator of
-// nco.hpp, whose phase steps once per output sample:
-//   (c, s) = nco_cos_sin(phi[n])
+// passband), then output sample n (y) is mixed up by the rotating
+// oscillator of nco.hpp, whose phase steps once per output sample:
+//   (c, s) = RotatingNco's (c[n], s[n])
 //   out.re = y.re*c - y.im*s;  out.im = y.im*c + y.re*s     (products rounded, then the sum)
 #pragma once
 
@@ -33,8 +33,7 @@ struct Upconverter {
     double offset_hz = 0.0;
     double bandwidth_hz = 0.0;
     double stopband_db = 70.0;
-    std::uint32_t phi = 0;
-    std::uint32_t inc = 0;
+    RotatingNco osc;  // at the output rate
     PolyphaseFir fir;
 
     static Upconverter make(double fs, int interpolation, double offset_hz, double bandwidth_hz, double stopband_db = 70.0) {
@@ -52,7 +51,7 @@ struct Upconverter {
         u.offset_hz = offset_hz;
         u.bandwidth_hz = bandwidth_hz;
         u.stopband_db = stopband_db;
-        u.inc = nco_step(offset_hz, high);
+        u.osc.set_step(nco_step(offset_hz, high));
         const double pass = 0.5 * bandwidth_hz;
         u.fir = PolyphaseFir::make(interpolation, 1,
                                    lowpass_design(high, pass, std::fmin(fs - pass, 0.5 * high), stopband_db,
@@ -65,7 +64,7 @@ struct Upconverter {
         const double high = fs * interpolation;
         if (!(std::fabs(hz) <= 0.5 * high)) refuse("offset_hz", hz, "within +-fs*interpolation/2 = +-" + show(0.5 * high));
         offset_hz = hz;
-        inc = nco_step(hz, high);
+        osc.set_step(nco_step(hz, high));
     }
 
     double fs_out() const { return fs * interpolation; }
@@ -82,21 +81,27 @@ struct Upconverter {
             }
         });
         const std::size_t total = output_count(n);
-        mix_up(out, total, phi, inc);
-        phi += static_cast<std::uint32_t>(total) * inc;
+        mix_up(osc, out, total);
         simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), 2 * total);
     }
 
-    HALVO_INLINE static void mix_up(cf32* y, std::size_t n, std::uint32_t phi0, std::uint32_t step) {
-        std::uint32_t ph = phi0;
-        for (std::size_t i = 0; i < n; ++i, ph += step) {
-            float c, s;
-            nco_cos_sin(ph, c, s);
-            const float yr = y[i].re, yi = y[i].im;
-            // opaque: keeps GCC from fusing the pair into vfmaddsub (see fp.hpp)
-            y[i].re = yr * c - opaque(yi * s);
-            y[i].im = yi * c + opaque(yr * s);
-        }
+    // y = y times the oscillator, in place.
+    HALVO_INLINE static void mix_up(RotatingNco& o, cf32* y, std::size_t n) {
+        nco_run(
+            o, n,
+            [&](std::size_t i, float c, float s) HALVO_STAGE {
+                const float yr = y[i].re, yi = y[i].im;
+                // opaque: keeps GCC from fusing the pair into vfmaddsub (see fp.hpp)
+                y[i].re = yr * c - opaque(yi * s);
+                y[i].im = yi * c + opaque(yr * s);
+            },
+            [&](std::size_t i, f32x8 c, f32x8 s) HALVO_STAGE {
+                const f32x8 lo = load8(&y[i].re), hi = load8(&y[i + 4].re);
+                const f32x8 yr = evens8(lo, hi), yi = odds8(lo, hi);
+                const f32x8 ore = yr * c - yi * s, oim = yi * c + yr * s;
+                store8(&y[i].re, join_lo8(ore, oim));
+                store8(&y[i + 4].re, join_hi8(ore, oim));
+            });
     }
 };
 

@@ -3,7 +3,7 @@
     python3 frontend_model_check.py PATH/TO/radio_frontend_dump
 
 The model follows docs/radio-frontend.md operation by operation in float32:
-the oscillator's integer phase and polynomial, the mixers, the polyphase FIR
+the oscillator's integer phase, polynomial and rotations, the mixers, the polyphase FIR
 in sixteen partial sums and its fixed tree, one decimating stage or two (the
 plan and the taps come from the runner). The low-pass design is checked
 against a float64 model of the same formulas (to within a float32 rounding:
@@ -50,6 +50,27 @@ def cos_sin(phi):
     c1 = np.where(odd, s, c)
     s1 = np.where(odd, c, s)
     return np.where(((k + 1) & 2) != 0, -c1, c1), np.where((k & 2) != 0, -s1, s1)
+
+
+def rotating(inc, r):
+    """The mixers' oscillator: phase steps inc[i], the latest retune at sample r
+    (-1: none). Anchors (n mod 64 < 8, or within 8 samples of the retune) take
+    the polynomial of the phase; the others rotate the sample eight back by
+    the polynomial of 8 * inc."""
+    n = len(inc)
+    phi = (np.concatenate([[0], np.cumsum(inc)[:-1]]) % 2**32).astype(np.uint32)
+    c, s = cos_sin(phi)
+    wc, ws = cos_sin(((inc * 8) % 2**32).astype(np.uint32))
+    i = np.arange(n)
+    since = i - max(r, 0)
+    rotated = (i % 64 >= 8) & ((since < 0) | (since >= 8))
+    for b in range(8, n, 8):
+        sl = slice(b, min(b + 8, n))
+        m = rotated[sl]
+        pc, ps = c[b - 8:sl.stop - 8], s[b - 8:sl.stop - 8]
+        c[sl] = np.where(m, pc * wc[sl] - ps * ws[sl], c[sl])
+        s[sl] = np.where(m, ps * wc[sl] + pc * ws[sl], s[sl])
+    return c, s
 
 
 def fir(h, l, plane, n0, p):
@@ -107,8 +128,7 @@ def selector_model(x, fs, offset, dec, h, retune_at, retune_hz):
     inc = np.full(n, nco_step(offset, fs), np.uint64)
     if retune_at >= 0:
         inc[retune_at:] = nco_step(retune_hz, fs)
-    phi = (np.concatenate([[0], np.cumsum(inc)[:-1]]) % 2**32).astype(np.uint32)
-    c, s = cos_sin(phi)
+    c, s = rotating(inc, retune_at)
     xr, xi = x.real.astype(F), x.imag.astype(F)
     zr = xr * c + xi * s
     zi = xi * c - xr * s
@@ -125,8 +145,7 @@ def upconverter_model(x, fs, interp, offset, h, retune_at, retune_hz):
     inc = np.full(len(n0), nco_step(offset, high), np.uint64)
     if retune_at >= 0:
         inc[retune_at * interp:] = nco_step(retune_hz, high)
-    phi = (np.concatenate([[0], np.cumsum(inc)[:-1]]) % 2**32).astype(np.uint32)
-    c, s = cos_sin(phi)
+    c, s = rotating(inc, retune_at * interp if retune_at >= 0 else -1)
     return (yr * c - yi * s) + 1j * (yi * c + yr * s).astype(np.complex64)
 
 

@@ -7,9 +7,10 @@
 //   set_offset(hz)                               from the next input sample on, phase continuous
 //   fs_out(), delay()                            output rate; group delay in output samples
 //
-// Input sample n is mixed down by the oscillator of nco.hpp (phase
-// phi[n] = phi[n-1] + inc, inc = nco_step(offset_hz, fs), phi[0] = 0):
-//   (c, s) = nco_cos_sin(phi[n])
+// Input sample n is mixed down by the rotating oscillator of nco.hpp
+// (phase phi[n] = phi[n-1] + inc, inc = nco_step(offset_hz, fs), phi[0] = 0;
+// anchors every 64 samples of the stream and for 8 samples after a retune):
+//   (c, s) = RotatingNco's (c[n], s[n])
 //   z.re = x.re*c + x.im*s;  z.im = x.im*c - x.re*s      (products rounded, then the sum)
 // then low-pass filtered (passband edge bandwidth_hz/2, stopband edge
 // bandwidth_hz/2 + transition_hz, stopband_db) and decimated, in one stage
@@ -37,8 +38,7 @@ struct ChannelSelector {
     double bandwidth_hz = 0.0;
     double transition_hz = 0.0;
     double stopband_db = 70.0;
-    std::uint32_t phi = 0;  // oscillator phase of the next input sample
-    std::uint32_t inc = 0;  // phase step per input sample
+    RotatingNco osc;  // at the input rate
     FirChain<true> fir;
 
     static double default_transition(double fs, int decimation, double bandwidth_hz) {
@@ -68,7 +68,7 @@ struct ChannelSelector {
         c.bandwidth_hz = bandwidth_hz;
         c.transition_hz = transition_hz;
         c.stopband_db = stopband_db;
-        c.inc = nco_step(offset_hz, fs);
+        c.osc.set_step(nco_step(offset_hz, fs));
         c.fir = FirChain<true>::make(fs, 1, decimation, pass, pass + transition_hz, stopband_db, 1.0);
         return c;
     }
@@ -76,7 +76,7 @@ struct ChannelSelector {
     void set_offset(double hz) {
         if (!(std::fabs(hz) <= 0.5 * fs)) refuse("offset_hz", hz, "within +-fs/2 = +-" + show(0.5 * fs));
         offset_hz = hz;
-        inc = nco_step(hz, fs);
+        osc.set_step(nco_step(hz, fs));
     }
 
     double fs_out() const { return fs / decimation; }
@@ -87,24 +87,27 @@ struct ChannelSelector {
     template <class Isa>
     void process(const cf32* in, cf32* out, std::size_t n) {
         const std::size_t count = output_count(n);
-        const std::uint32_t phi0 = phi, step = inc;
         fir.run(n, out, [&](std::size_t first, std::size_t count, float* zr, float* zi) HALVO_STAGE {
-            mix_down(in + first, zr, zi, count, phi0 + static_cast<std::uint32_t>(first) * step, step);
+            mix_down(osc, in + first, zr, zi, count);
         });
-        phi = phi0 + static_cast<std::uint32_t>(n) * step;
         simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), 2 * count);
     }
 
-    HALVO_INLINE static void mix_down(const cf32* x, float* zr, float* zi, std::size_t n, std::uint32_t phi0,
-                                      std::uint32_t step) {
-        std::uint32_t ph = phi0;  // an induction variable: one vector add per eight samples
-        for (std::size_t i = 0; i < n; ++i, ph += step) {
-            float c, s;
-            nco_cos_sin(ph, c, s);
-            const float xr = x[i].re, xi = x[i].im;
-            zr[i] = xr * c + xi * s;
-            zi[i] = xi * c - xr * s;
-        }
+    // z = x times the conjugate oscillator, into planes.
+    HALVO_INLINE static void mix_down(RotatingNco& o, const cf32* x, float* zr, float* zi, std::size_t n) {
+        nco_run(
+            o, n,
+            [&](std::size_t i, float c, float s) HALVO_STAGE {
+                const float xr = x[i].re, xi = x[i].im;
+                zr[i] = xr * c + opaque(xi * s);
+                zi[i] = xi * c - opaque(xr * s);
+            },
+            [&](std::size_t i, f32x8 c, f32x8 s) HALVO_STAGE {
+                const f32x8 lo = load8(&x[i].re), hi = load8(&x[i + 4].re);
+                const f32x8 xr = evens8(lo, hi), xi = odds8(lo, hi);
+                store8(zr + i, part_order8(xr * c + xi * s));
+                store8(zi + i, part_order8(xi * c - xr * s));
+            });
     }
 };
 

@@ -16,9 +16,11 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "../../simd/fp.hpp"
+#include "../../simd/vec8.hpp"
 
 namespace halvo::frontend {
 
@@ -59,6 +61,105 @@ inline std::uint32_t nco_step(double hz, double fs) {
     const double turns = hz / fs;
     const long long q = std::llround(turns * 4294967296.0);
     return static_cast<std::uint32_t>(static_cast<unsigned long long>(q));
+}
+
+// The oscillator as the mixers run it: the polynomial only at anchors, a
+// rotation elsewhere. For sample n of the stream (n counts from 0 at the
+// oscillator's first sample; r is the sample of the latest retune, 0 at the
+// start), with (wc, ws) = nco_cos_sin(8 * inc mod 2^32) for the current inc:
+//
+//   n is an anchor when n mod 64 < 8 or n - r < 8:
+//     (c[n], s[n]) = nco_cos_sin(phi[n])
+//   otherwise, from the sample eight back (the same inc):
+//     c[n] = c[n-8]*wc - s[n-8]*ws;  s[n] = s[n-8]*wc + c[n-8]*ws   (products rounded, then the sum)
+//
+// Anchors fall at fixed stream positions, so no rounding depends on where a
+// call starts; eight samples in a row are eight independent rotations (one
+// vector multiply per lane), and the drift between anchors stays within
+// 7 rotations (|error| < 1e-6).
+struct RotatingNco {
+    std::uint32_t phi = 0;    // phase of the next sample
+    std::uint32_t inc = 0;    // phase step per sample
+    std::uint32_t pos = 0;    // index of the next sample, mod 2^32 (64 divides 2^32)
+    std::uint32_t since = 0;  // samples since the latest retune, saturated at 8
+    float wc = 1.0f, ws = 0.0f;  // the eight-sample rotation
+    alignas(32) float rc[8] = {}, rs[8] = {};  // cos, sin of the last eight samples, at slot n mod 8
+
+    void set_step(std::uint32_t step) {
+        inc = step;
+        since = 0;
+        nco_cos_sin(8u * step, wc, ws);
+    }
+
+    // One sample: its (cos, sin), then on to the next.
+    HALVO_INLINE void next(float& c, float& s) {
+        const unsigned slot = pos & 7u;
+        if ((pos & 63u) < 8u || since < 8u) {
+            nco_cos_sin(phi, c, s);
+        } else {
+            const float pc = rc[slot], ps = rs[slot];
+            // opaque: the pair stays two products and a sum (see fp.hpp)
+            c = pc * wc - opaque(ps * ws);
+            s = ps * wc + opaque(pc * ws);
+        }
+        rc[slot] = c;
+        rs[slot] = s;
+        ++pos;
+        if (since < 8u) ++since;
+        phi += inc;
+    }
+
+    // Eight samples may go as one vector from here on: pos on a multiple of
+    // eight and no retune among the eight samples before.
+    HALVO_INLINE bool vector_ready() const { return (pos & 7u) == 0 && since >= 8u; }
+
+    // The eight anchors from pos (a multiple of 64), in the lane order of
+    // evens8/odds8: lane j holds sample pos + kLaneSample[j].
+    static constexpr unsigned kLaneSample[8] = {0, 1, 4, 5, 2, 3, 6, 7};
+    HALVO_INLINE void anchor8(float* c, float* s) const {
+        for (unsigned j = 0; j < 8; ++j) nco_cos_sin(phi + kLaneSample[j] * inc, c[j], s[j]);
+    }
+};
+
+// n samples of the oscillator: scalar(i, c, s) for sample i taken alone,
+// vec(i, c, s) for samples i..i+7 at once (c, s: f32x8 in the lane order of
+// evens8/odds8). Single samples until the oscillator is vector_ready, then
+// eights, then single samples for the rest: the same values either way.
+template <class Scalar, class Vec>
+HALVO_INLINE void nco_run(RotatingNco& o, std::size_t n, Scalar&& scalar, Vec&& vec) {
+    std::size_t i = 0;
+    for (; i < n && !o.vector_ready(); ++i) {
+        float c, s;
+        o.next(c, s);
+        scalar(i, c, s);
+    }
+    if (n - i >= 8) {
+        f32x8 c = part_order8(load8(o.rc)), s = part_order8(load8(o.rs));
+        const f32x8 wc = splat8(o.wc), ws = splat8(o.ws);
+        const std::uint32_t step8 = 8u * o.inc;
+        for (; n - i >= 8; i += 8) {
+            if ((o.pos & 63u) == 0) {
+                alignas(32) float ac[8], as[8];
+                o.anchor8(ac, as);
+                c = load8(ac);
+                s = load8(as);
+            } else {
+                const f32x8 c1 = c * wc - s * ws;
+                s = s * wc + c * ws;
+                c = c1;
+            }
+            vec(i, c, s);
+            o.pos += 8u;
+            o.phi += step8;
+        }
+        store8(o.rc, part_order8(c));
+        store8(o.rs, part_order8(s));
+    }
+    for (; i < n; ++i) {
+        float c, s;
+        o.next(c, s);
+        scalar(i, c, s);
+    }
 }
 
 }  // namespace halvo::frontend

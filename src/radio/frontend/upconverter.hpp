@@ -10,15 +10,17 @@
 // L = interpolation, M = 1 and the prototype
 //   lowpass_design(fs*I, bandwidth_hz/2, min(fs - bandwidth_hz/2, fs*I/2), stopband_db, I)
 // (I = interpolation; the stopband starts at the first image of the
-// passband), then output sample n (y) is mixed up by the oscillator of
-// nco.hpp, whose phase steps once per output sample:
-//   (c, s) = nco_cos_sin(phi[n])
+// passband), then output sample n (y) is mixed up by the rotating
+// oscillator of nco.hpp, whose phase steps once per output sample:
+//   (c, s) = RotatingNco's (c[n], s[n])
 //   out.re = y.re*c - y.im*s;  out.im = y.im*c + y.re*s     (products rounded, then the sum)
 #pragma once
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "channel_selector.hpp"
 #include "design.hpp"
@@ -33,9 +35,9 @@ struct Upconverter {
     double offset_hz = 0.0;
     double bandwidth_hz = 0.0;
     double stopband_db = 70.0;
-    std::uint32_t phi = 0;
-    std::uint32_t inc = 0;
-    PolyphaseFir fir;
+    RotatingNco osc;  // at the output rate
+    PolyphaseFir fir;           // its planes, k and phases g (the loop reads them as gt)
+    std::vector<float> gt;      // phases in blocks of eight: gt[(b*k + j)*8 + lane] = g_{8b+lane}[j] (0 past the last phase)
 
     static Upconverter make(double fs, int interpolation, double offset_hz, double bandwidth_hz, double stopband_db = 70.0) {
         if (!(fs > 0.0 && std::isfinite(fs))) refuse("fs", fs, "finite and > 0");
@@ -52,12 +54,16 @@ struct Upconverter {
         u.offset_hz = offset_hz;
         u.bandwidth_hz = bandwidth_hz;
         u.stopband_db = stopband_db;
-        u.inc = nco_step(offset_hz, high);
+        u.osc.set_step(nco_step(offset_hz, high));
         const double pass = 0.5 * bandwidth_hz;
         u.fir = PolyphaseFir::make(interpolation, 1,
                                    lowpass_design(high, pass, std::fmin(fs - pass, 0.5 * high), stopband_db,
                                                   static_cast<double>(interpolation)),
                                    true);
+        const std::size_t k = u.fir.k, blocks = (static_cast<std::size_t>(interpolation) + 7) / 8;
+        u.gt.assign(blocks * k * 8, 0.0f);
+        for (std::size_t p = 0; p < static_cast<std::size_t>(interpolation); ++p)
+            for (std::size_t j = 0; j < k; ++j) u.gt[((p / 8) * k + j) * 8 + p % 8] = u.fir.g[p * k + j];
         return u;
     }
 
@@ -65,38 +71,107 @@ struct Upconverter {
         const double high = fs * interpolation;
         if (!(std::fabs(hz) <= 0.5 * high)) refuse("offset_hz", hz, "within +-fs*interpolation/2 = +-" + show(0.5 * high));
         offset_hz = hz;
-        inc = nco_step(hz, high);
+        osc.set_step(nco_step(hz, high));
     }
 
     double fs_out() const { return fs * interpolation; }
     double delay() const { return 0.5 * static_cast<double>(fir.n_taps - 1); }
     HALVO_INLINE std::size_t output_count(std::size_t n) const { return n * static_cast<std::size_t>(interpolation); }
 
+    // Each input sample gives all I phases from one window: eight phases
+    // per vector, lane = phase, every lane the order of polyphase.hpp.
     template <class Isa>
     void process(const cf32* in, cf32* out, std::size_t n) {
-        fir.run(n, out, [&](std::size_t first, std::size_t count, float* re, float* im) HALVO_STAGE {
-            const cf32* x = in + first;
-            for (std::size_t i = 0; i < count; ++i) {
-                re[i] = x[i].re;
-                im[i] = x[i].im;
+        const std::size_t h = fir.hist(), step = static_cast<std::size_t>(interpolation);
+        float* re = fir.br.data();
+        float* im = fir.bi.data();
+        cf32* o = out;
+        for (std::size_t done = 0; done < n;) {
+            const std::size_t c = std::min(fir.chunk, n - done);
+            for (std::size_t i = 0; i < c; ++i) {
+                re[h + i] = in[done + i].re;
+                im[h + i] = in[done + i].im;
             }
-        });
+            for (std::size_t i = 0; i < c; ++i, o += step) phases(re + i, im + i, o);
+            std::memmove(re, re + c, h * sizeof(float));
+            std::memmove(im, im + c, h * sizeof(float));
+            done += c;
+        }
         const std::size_t total = output_count(n);
-        mix_up(out, total, phi, inc);
-        phi += static_cast<std::uint32_t>(total) * inc;
+        mix_up(osc, out, total);
         simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), 2 * total);
     }
 
-    HALVO_INLINE static void mix_up(cf32* y, std::size_t n, std::uint32_t phi0, std::uint32_t step) {
-        std::uint32_t ph = phi0;
-        for (std::size_t i = 0; i < n; ++i, ph += step) {
-            float c, s;
-            nco_cos_sin(ph, c, s);
-            const float yr = y[i].re, yi = y[i].im;
-            // opaque: keeps GCC from fusing the pair into vfmaddsub (see fp.hpp)
-            y[i].re = yr * c - opaque(yi * s);
-            y[i].im = yi * c + opaque(yr * s);
+    // The I outputs of the window wr, wi (k samples, oldest first) to y.
+    HALVO_INLINE void phases(const float* wr, const float* wi, cf32* y) const {
+        const std::size_t k = fir.k, total = static_cast<std::size_t>(interpolation);
+        for (std::size_t first = 0; first < total; first += 8) {
+            const float* g = gt.data() + (first / 8) * k * 8;
+            // P[l] over the taps j = l, l+16, ...; then the fixed tree.
+            auto p = [&](std::size_t l, f32x8& pr, f32x8& pi) HALVO_STAGE {
+                f32x8 ar = splat8(0.0f), ai = ar;
+                for (std::size_t j = l; j < k; j += 16) {
+                    const f32x8 t = load8(g + j * 8);
+                    ar = ar + t * splat8(wr[j]);
+                    ai = ai + t * splat8(wi[j]);
+                }
+                pr = ar;
+                pi = ai;
+            };
+            auto q = [&](std::size_t l, f32x8& qr, f32x8& qi) HALVO_STAGE {
+                f32x8 ar, ai, br, bi;
+                p(l, ar, ai);
+                p(l + 8, br, bi);
+                qr = ar + br;
+                qi = ai + bi;
+            };
+            auto r = [&](std::size_t l, f32x8& rr, f32x8& ri) HALVO_STAGE {
+                f32x8 ar, ai, br, bi;
+                q(l, ar, ai);
+                q(l + 4, br, bi);
+                rr = ar + br;
+                ri = ai + bi;
+            };
+            auto s = [&](std::size_t l, f32x8& sr, f32x8& si) HALVO_STAGE {
+                f32x8 ar, ai, br, bi;
+                r(l, ar, ai);
+                r(l + 2, br, bi);
+                sr = ar + br;
+                si = ai + bi;
+            };
+            f32x8 ar, ai, br, bi;
+            s(0, ar, ai);
+            s(1, br, bi);
+            const f32x8 yr = part_order8(ar + br), yi = part_order8(ai + bi);
+            if (total - first >= 8) {
+                store8(&y[first].re, join_lo8(yr, yi));
+                store8(&y[first + 4].re, join_hi8(yr, yi));
+            } else {
+                alignas(32) cf32 tmp[8];
+                store8(&tmp[0].re, join_lo8(yr, yi));
+                store8(&tmp[4].re, join_hi8(yr, yi));
+                for (std::size_t i = 0; first + i < total; ++i) y[first + i] = tmp[i];
+            }
         }
+    }
+
+    // y = y times the oscillator, in place.
+    HALVO_INLINE static void mix_up(RotatingNco& o, cf32* y, std::size_t n) {
+        nco_run(
+            o, n,
+            [&](std::size_t i, float c, float s) HALVO_STAGE {
+                const float yr = y[i].re, yi = y[i].im;
+                // opaque: keeps GCC from fusing the pair into vfmaddsub (see fp.hpp)
+                y[i].re = yr * c - opaque(yi * s);
+                y[i].im = yi * c + opaque(yr * s);
+            },
+            [&](std::size_t i, f32x8 c, f32x8 s) HALVO_STAGE {
+                const f32x8 lo = load8(&y[i].re), hi = load8(&y[i + 4].re);
+                const f32x8 yr = evens8(lo, hi), yi = odds8(lo, hi);
+                const f32x8 ore = yr * c - yi * s, oim = yi * c + yr * s;
+                store8(&y[i].re, join_lo8(ore, oim));
+                store8(&y[i + 4].re, join_hi8(ore, oim));
+            });
     }
 };
 

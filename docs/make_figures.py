@@ -110,7 +110,9 @@ def am_envelope_demod() -> Figure:
     return fig
 
 
-def cw_envelope_demod() -> Figure:
+def cw_envelope_demod_data() -> dict[str, Any]:
+    """The signals of cw_envelope_demod.png: the keying, the noisy input and
+    the output for each smoother bandwidth."""
     fs = 8_000.0
     dot = int(fs * 1.2 / 25)                     # 25 words per minute
     cq = "-.-. --.-"                             # C Q
@@ -122,7 +124,15 @@ def cw_envelope_demod() -> Figure:
     t = np.arange(n) / fs
     tx = halvo_sdr.CwKeyedMod(fs, tone_hz=700, rise_ms=2, fall_ms=2).process(key)
     rng = np.random.default_rng(2)
-    iq = (tx + 0.25 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))).astype(np.complex64)
+    noise = 0.25 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))
+    iq = (tx + noise).astype(np.complex64)
+    out = {bw: halvo_sdr.CwEnvelopeDemod(fs, tone_hz=700, env_bw_hz=bw).process(iq) for bw in (100.0, 20.0)}
+    return {"fs": fs, "t": t, "key": key, "noise": noise, "iq": iq, "out": out}
+
+
+def cw_envelope_demod() -> Figure:
+    d = cw_envelope_demod_data()
+    t, key, iq = d["t"], d["key"], d["iq"]
 
     fig, ax = plt.subplots(2, 1, figsize=(8, 5.5), sharex=True, constrained_layout=True)
     fig.suptitle("CwEnvelopeDemod: \"CQ\" at 25 wpm, 700 Hz tone in noise, fs = 8 kHz")
@@ -131,8 +141,7 @@ def cw_envelope_demod() -> Figure:
     ax[0].set(ylabel="input")
     ax[0].legend(loc="upper right")
     for bw, style in ((100.0, {"lw": 0.6, "alpha": 0.7, "color": "C1"}), (20.0, {"lw": 1.6, "color": "C0"})):
-        out = halvo_sdr.CwEnvelopeDemod(fs, tone_hz=700, env_bw_hz=bw).process(iq)
-        ax[1].plot(t, out, label=f"env_bw_hz = {bw:g}", zorder=3 if bw == 20.0 else 2, **style)
+        ax[1].plot(t, d["out"][bw], label=f"env_bw_hz = {bw:g}", zorder=3 if bw == 20.0 else 2, **style)
     ax[1].plot(t, key, color="k", lw=0.6, ls=":", label="keying")
     ax[1].set(xlabel="time (s)", ylabel="output (gain 1)")
     ax[1].legend(loc="upper right")
@@ -163,17 +172,26 @@ def ssb_product_demod() -> Figure:
     return fig
 
 
-def fm_quadrature_demod() -> Figure:
+def fm_quadrature_demod_data() -> dict[str, Any]:
+    """The signals of fm_quadrature_demod.png: FM speech received off tune in
+    noise, and the output in units of the deviation."""
     fs, dev, offset = 48_000.0, 5_000.0, 1_200.0
     speech = speech_at(fs)
     n = len(speech)
     # A narrowband FM transmission of speech, received 1.2 kHz off tune, in noise.
     tx = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=dev, rf_hz=offset).process(speech)
     rng = np.random.default_rng(3)
-    iq = (tx + 0.1 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))).astype(np.complex64)
+    noise = 0.1 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))
+    iq = (tx + noise).astype(np.complex64)
     out = halvo_sdr.FmQuadratureDemod(fs, dev_hz=dev, audio_bw_hz=4_000).process(iq)
     as_units = out * fs / (2 * np.pi)            # radians per sample / dev_hz -> units of deviation
-    t = np.arange(n) / fs
+    return {"fs": fs, "dev": dev, "offset": offset, "speech": speech, "tx": tx, "noise": noise, "iq": iq,
+            "as_units": as_units, "t": np.arange(n) / fs}
+
+
+def fm_quadrature_demod() -> Figure:
+    d = fm_quadrature_demod_data()
+    fs, dev, offset, speech, iq, as_units, t = (d[k] for k in ("fs", "dev", "offset", "speech", "iq", "as_units", "t"))
 
     fig, ax = plt.subplots(3, 1, figsize=(8, 8.5), constrained_layout=True)
     fig.suptitle(f"FmQuadratureDemod on FM speech: fs = 48 kHz, dev_hz = 5 kHz, "
@@ -396,14 +414,20 @@ def fm_phase_accum_mod() -> Figure:
     return fig
 
 
-def pm_direct_phase_mod() -> Figure:
+def pm_direct_phase_mod_data() -> dict[str, Any]:
+    """The signals of pm_direct_phase_mod.png."""
     fs, kp = 8_000.0, np.pi / 2
     # Slow symbols of +-1 through a raised-cosine edge: the phase moves between -pi/2 and +pi/2.
     sym = np.repeat(np.array([1, -1, -1, 1, -1, 1, 1, -1], np.float32), 80)
     edge = np.hanning(41)
     msg = (np.convolve(sym, edge / edge.sum(), mode="same")).astype(np.float32)
-    t = np.arange(len(msg)) / fs
     out = halvo_sdr.PmDirectPhaseMod(fs, kp_rad_per_unit=kp, rf_hz=0).process(msg)
+    return {"t": np.arange(len(msg)) / fs, "kp": kp, "msg": msg, "out": out}
+
+
+def pm_direct_phase_mod() -> Figure:
+    d = pm_direct_phase_mod_data()
+    t, kp, msg, out = d["t"], d["kp"], d["msg"], d["out"]
 
     fig = plt.figure(figsize=(8, 4.5), constrained_layout=True)
     gs = fig.add_gridspec(1, 3)

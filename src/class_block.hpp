@@ -25,19 +25,18 @@ namespace halvo::binding {
 template <std::size_t N>
 struct Text {
     char s[N];
-    constexpr Text(const char (&text)[N]) {  // NOLINT: implicit by design
+    constexpr Text(const char (&text)[N]) {  // implicit: a literal is written where a Text is wanted
         for (std::size_t i = 0; i < N; ++i) s[i] = text[i];
     }
 };
 
 void text_signature_is_malformed();  // never defined: reached only in a constant expression that must fail
 
-// A text signature cut into NUL-terminated pieces: the callable's name and
-// each parameter's name, at their offsets in `text`.
+// A text signature cut into NUL-terminated pieces: the callable's name at
+// the start of `text`, each parameter's name at its offset.
 template <std::size_t N>
 struct SplitSignature {
     char text[N]{};
-    int name_at = 0;
     int param_at[kMaxParams]{};
     double defaults[kMaxParams]{};
     int count = 0;
@@ -78,6 +77,9 @@ constexpr double parse_default(const char* s) {
     const double value = whole / scale;
     return negative ? -value : value;
 }
+
+static_assert(parse_default("75.0") == 75.0 && parse_default("0.1") == 0.1 && parse_default("-2.5)") == -2.5 &&
+              parse_default("300") == 300.0 && parse_default("False") == 0.0 && parse_default("True") == 1.0);
 
 template <std::size_t N>
 constexpr SplitSignature<N> split(const char (&signature)[N]) {
@@ -120,6 +122,10 @@ constexpr SplitSignature<N> split(const char (&signature)[N]) {
 template <Text Sig>
 inline constexpr auto kSplit = split(Sig.s);
 
+static_assert(kSplit<"f($self, a, b=2.5, c=True)\n--\n\nText (x, y=1)">.count == 3 &&
+              kSplit<"f($self, a, b=2.5, c=True)">.required == 1 && kSplit<"f($self, a, b=2.5, c=True)">.defaults[1] == 2.5 &&
+              kSplit<"g($self)">.count == 0 && kSplit<"G(fs)">.required == 1);
+
 template <std::size_t N>
 constexpr std::array<const char*, kMaxParams> param_names(const SplitSignature<N>& s) {
     std::array<const char*, kMaxParams> names{};
@@ -152,7 +158,7 @@ inline constexpr auto kOwnerName = cut_owner(Owner.s);
 template <Text Owner, Text Sig, bool Constructor = false>
 inline constexpr ArgDescriptor kDescriptor = {
     kOwnerName<Owner>.s,
-    Constructor ? "__new__" : kSplit<Sig>.text + kSplit<Sig>.name_at,
+    Constructor ? "__new__" : kSplit<Sig>.text,
     kParamNames<Sig>.data(),
     kSplit<Sig>.count,
     kSplit<Sig>.required,

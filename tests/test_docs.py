@@ -171,3 +171,104 @@ def test_more_figures_show_what_their_labels_claim():
     clicks = {rise: 10 * np.log10(np.mean(10 ** (p[(np.abs(f) > 1_000) & (np.abs(f) < 3_000)] / 10)))
               for rise, f, p in d["spectra"]}
     assert clicks[0.1] - clicks[5.0] > 20
+
+
+def test_cw_envelope_demod_figure_shows_what_its_caption_says():
+    """cw_envelope_demod.png: noise alone reads about 0.3 (the noise's mean
+    magnitude) and a key-down about 1 with either smoother; the 100 Hz one
+    follows the keying several times faster than the 20 Hz one and lets
+    more noise through."""
+    require("matplotlib")
+    d = runpy.run_path(str(DOCS / "make_figures.py"))["cw_envelope_demod_data"]()
+    key, fs = d["key"], d["fs"]
+    edges = np.flatnonzero(np.diff(key)) + 1
+    settled = np.min(np.abs(np.arange(len(key))[:, None] - np.r_[0, edges]), axis=1) > 0.04 * fs
+    up, down = settled & (key == 0), settled & (key == 1)
+    rise_ms, spread = {}, {}
+    for bw, y in d["out"].items():
+        assert y[up].mean() == pytest.approx(np.abs(d["noise"]).mean(), rel=0.05)
+        assert 0.95 < y[down].mean() < 1.1
+        lo, hi = y[up].mean(), y[down].mean()
+        rise_ms[bw] = np.argmax(y[edges[0]:] > lo + 0.9 * (hi - lo)) / fs * 1e3
+        spread[bw] = y[down].std()
+    assert rise_ms[100.0] < 0.5 * rise_ms[20.0]
+    assert spread[100.0] > 2 * spread[20.0]
+
+
+def test_fm_quadrature_demod_figure_shows_what_its_caption_says():
+    """fm_quadrature_demod.png: a carrier-to-noise ratio of about 17 dB, and
+    the output scaled by fs/(2π) is the message plus the tuning offset in
+    units of deviation, 1.2 / 5 = 0.24."""
+    require("matplotlib")
+    d = runpy.run_path(str(DOCS / "make_figures.py"))["fm_quadrature_demod_data"]()
+    cnr = 10 * np.log10(np.mean(np.abs(d["tx"]) ** 2) / np.mean(np.abs(d["noise"]) ** 2))
+    assert cnr == pytest.approx(17, abs=0.5)
+    units, speech = d["as_units"][2000:], d["speech"][2000:]
+    lag = max(range(40), key=lambda k: np.corrcoef(units[k:], speech[:len(speech) - k])[0, 1])
+    residue = units[lag:] - speech[:len(speech) - lag]
+    assert residue.mean() == pytest.approx(d["offset"] / d["dev"], abs=0.005)
+    assert np.corrcoef(units[lag:], speech[:len(speech) - lag])[0, 1] > 0.95
+
+
+def test_pm_direct_phase_mod_figure_shows_what_its_caption_says():
+    """pm_direct_phase_mod.png: the output's angle is kp·x with x between -1
+    and +1, every sample on the unit circle."""
+    require("matplotlib")
+    d = runpy.run_path(str(DOCS / "make_figures.py"))["pm_direct_phase_mod_data"]()
+    assert d["msg"].min() == pytest.approx(-1, abs=1e-6) and d["msg"].max() == pytest.approx(1, abs=1e-6)
+    np.testing.assert_allclose(np.abs(d["out"]), 1, atol=1e-6)
+    np.testing.assert_allclose(np.angle(d["out"]), d["kp"] * d["msg"], atol=1e-6)
+
+
+def example_plot_data(script, argv, tmp_path, monkeypatch):
+    """What the example hands to its plot function: the data its figure is
+    drawn from (the figure itself is not drawn); and the examples' helpers."""
+    import contextlib
+    import importlib
+    import io
+    monkeypatch.syspath_prepend(str(ROOT / "examples"))
+    main = runpy.run_path(str(ROOT / "examples" / script))["main"]
+    drawn = []
+    main.__globals__["plot"] = lambda *args: drawn.append(args)
+    with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
+        main([*argv, "--out", str(tmp_path)])
+    (args,) = drawn
+    return args, importlib.import_module("sdrio"), main.__globals__
+
+
+def test_example_round_trip_fm_figure_shows_what_its_text_says(tmp_path, monkeypatch):
+    """example_round_trip_fm.png: the demodulated audio (the detector's
+    output times fs/(2π)) is the input again, in level and waveform, and
+    the band marked "signal" holds the modulated signal (Carson's rule)."""
+    (_, _, fs, audio, rx, recovered, link), sdrio, _ = example_plot_data(
+        "round_trip.py", ["--mode", "fm"], tmp_path, monkeypatch)
+    ref, got = sdrio.band_limit(audio, fs, 200, 3_000), sdrio.band_limit(recovered, fs, 200, 3_000)
+    _, gain, corr = sdrio.best_match(ref, got)
+    assert corr > 0.9 and 0.9 < 1 / gain < 1.1
+    f, p = sdrio.spectrum_db(rx, fs)
+    power = 10 ** (p / 10)
+    inside = (f >= link.band[0]) & (f <= link.band[1])
+    assert power[inside].sum() > 0.99 * power.sum()
+
+
+def test_example_receiver_ssb_figure_shows_what_its_text_says(tmp_path, monkeypatch):
+    """example_receiver_ssb.png: the marked channel filter holds the upper
+    sideband of the carrier at -25 kHz; after mixing and filtering only
+    that sideband is left (nothing within 70 dB of the peak below the BFO,
+    which sits at -1650 Hz where the suppressed carrier went); the audio
+    follows what was sent in level and envelope."""
+    (_, fs, fs_audio, chan, wide, narrow, audio, sent), sdrio, g = example_plot_data(
+        "receiver.py", ["--channel", "ssb"], tmp_path, monkeypatch)
+    carrier = g["SCENE_CHANNELS"]["ssb"]
+    assert chan.centre_hz == carrier and carrier - chan.offset_hz == chan.bfo_hz == -1_650
+    lo, hi = chan.offset_hz - chan.cutoff_hz, chan.offset_hz + chan.cutoff_hz
+    assert (lo, hi) == (carrier + 300, carrier + 3_000)  # 300 Hz .. 3 kHz above the carrier
+    f, p = sdrio.spectrum_db(narrow, fs_audio, 2048)
+    power = 10 ** (p / 10)
+    assert power[np.abs(f) <= chan.cutoff_hz].sum() > 0.99 * power.sum()
+    assert p[f < chan.bfo_hz].max() < p.max() - 70
+    band = sdrio.band_limit
+    got, want = band(audio, fs_audio, 300, 3_000)[4_800:], band(sent[:len(audio)], fs_audio, 300, 3_000)[4_800:]
+    assert 0.7 < got.std() / want.std() < 1.2
+    envelope = lambda x: np.convolve(np.abs(x), np.ones(480) / 480, "same")  # noqa: E731
+    assert np.corrcoef(envelope(got), envelope(want))[0, 1] > 0.9

@@ -27,11 +27,6 @@
 namespace halvo::audio {
 
 struct Agc {
-    double fs = 1.0;
-    double target = 0.5;
-    double attack_ms = 10.0;
-    double decay_ms = 300.0;
-    double max_gain_db = 60.0;
     float tgt = 0.5f;   // target RMS
     float ca = 0.0f;    // mean-square weight of the old mean
     float ka = 1.0f;    // mean-square weight of the new sample
@@ -50,11 +45,6 @@ struct Agc {
         if (!(max_gain_db >= 0.0 && max_gain_db <= 200.0))
             frontend::refuse("max_gain_db", max_gain_db, "from 0 to 200");
         Agc a;
-        a.fs = fs;
-        a.target = target;
-        a.attack_ms = attack_ms;
-        a.decay_ms = decay_ms;
-        a.max_gain_db = max_gain_db;
         a.tgt = static_cast<float>(target);
         const double ea = std::exp(-1.0 / (fs * attack_ms / 1000.0));
         const double ed = std::exp(-1.0 / (fs * decay_ms / 1000.0));

@@ -27,12 +27,10 @@
 namespace halvo::audio {
 
 struct PowerSquelch {
-    double fs = 1.0;
-    double threshold_db = 0.0;
-    double hysteresis_db = 3.0;
-    double attack_ms = 1.0;
-    double release_ms = 10.0;
-    double average_ms = 2.0;
+    // The parameters as given (set_threshold designs the levels again).
+    struct Parameters {
+        double fs, threshold_db, hysteresis_db, attack_ms, release_ms, average_ms;
+    } given{1.0, 0.0, 3.0, 1.0, 10.0, 2.0};
     float keep = 0.0f;        // power average weight of the old mean
     float alpha = 1.0f;       // power average weight of the new sample
     float open_level = 1.0f;  // mean power at which the gate opens
@@ -55,12 +53,7 @@ struct PowerSquelch {
         if (!(average_ms > 0.0 && average_ms <= 1e5))
             frontend::refuse("average_ms", average_ms, "above 0 and at most 1e5");
         PowerSquelch q;
-        q.fs = fs;
-        q.threshold_db = threshold_db;
-        q.hysteresis_db = hysteresis_db;
-        q.attack_ms = attack_ms;
-        q.release_ms = release_ms;
-        q.average_ms = average_ms;
+        q.given = {fs, threshold_db, hysteresis_db, attack_ms, release_ms, average_ms};
         const double k = std::exp(-1.0 / (fs * average_ms / 1000.0));
         q.keep = static_cast<float>(k);
         q.alpha = static_cast<float>(1.0 - k);
@@ -74,8 +67,9 @@ struct PowerSquelch {
     bool is_open() const { return open; }
 
     void set_threshold(double db) {
-        PowerSquelch q = make(fs, db, hysteresis_db, attack_ms, release_ms, average_ms);
-        threshold_db = db;
+        const Parameters& g = given;
+        const PowerSquelch q = make(g.fs, db, g.hysteresis_db, g.attack_ms, g.release_ms, g.average_ms);
+        given.threshold_db = db;
         open_level = q.open_level;
         close_level = q.close_level;
     }

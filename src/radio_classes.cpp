@@ -223,6 +223,37 @@ PyType_Spec Transmitter_spec = make_spec<Transmitter>(
     "A whole transmitter, float32 audio in, complex64 at fs out.",
     construct<Transmitter, Transmitter_new_desc, &Transmitter::make_indexed>, Transmitter_methods,
     Transmitter_slots);
+
+// ---- receiver bank (python/halvo_radio/receiver_bank.py wraps it) ----------
+constexpr const char* ReceiverBank_params[] = {"mode", "fs", "n_channels", "audio_fs", "bandwidth_hz", "deviation_hz",
+                                               "tau_us", "tau_given", "cw_pitch_hz", "stopband_db"};
+HALVO_DESCRIPTOR(ReceiverBank_new_desc, "ReceiverBank", "__new__", ReceiverBank_params)
+HALVO_RADIO_PROCESS(ReceiverBank, kIq)
+constexpr const char* ReceiverBank_add_params[] = {"index", "offset_hz", "squelch_db"};
+constexpr ArgDescriptor ReceiverBank_add_channel_desc = {"ReceiverBank", "add_channel", ReceiverBank_add_params, 3, 3};
+constexpr const char* kChannel[] = {"channel"};
+constexpr ArgDescriptor ReceiverBank_is_open_desc = {"ReceiverBank", "is_open", kChannel, 1, 1};
+constexpr ArgDescriptor ReceiverBank_channel_row_desc = {"ReceiverBank", "channel_row", kChannel, 1, 1};
+constexpr ArgDescriptor ReceiverBank_channel_fs_desc = {"ReceiverBank", "channel_fs", kNone, 0, 0};
+PyMethodDef ReceiverBank_methods[] = {
+    {"process", fastcall<process_method<&kernels::RadioKernelTable::ReceiverBank, ReceiverBank_process_desc>>(),
+     kFastcallKeywords, "process($self, iq)\n--\n\nfloat32 audio at audio_fs, one row per channel."},
+    {"add_channel", fastcall<method<&ReceiverBank::add_channel, ReceiverBank_add_channel_desc>>(), kFastcallKeywords,
+     "add_channel($self, index, offset_hz, squelch_db)\n--\n\n"},
+    {"is_open", fastcall<method<&ReceiverBank::is_open, ReceiverBank_is_open_desc>>(), kFastcallKeywords,
+     "is_open($self, channel)\n--\n\n"},
+    {"channel_row", fastcall<method<&ReceiverBank::channel_row, ReceiverBank_channel_row_desc>>(), kFastcallKeywords,
+     "channel_row($self, channel)\n--\n\n"},
+    {"channel_fs", fastcall<method<&ReceiverBank::channel_fs, ReceiverBank_channel_fs_desc>>(), kFastcallKeywords,
+     "channel_fs($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+PyType_Slot ReceiverBank_slots[6];
+PyType_Spec ReceiverBank_spec = make_spec<ReceiverBank>(
+    "halvo_radio._native.ReceiverBank",
+    "ReceiverBank(mode, fs, n_channels, audio_fs, bandwidth_hz, deviation_hz, tau_us, tau_given, cw_pitch_hz, "
+    "stopband_db)\n--\n\nNative receiver bank; see halvo_radio.receiver_bank.",
+    construct<ReceiverBank, ReceiverBank_new_desc, &ReceiverBank::make>, ReceiverBank_methods, ReceiverBank_slots);
 #undef HALVO_RADIO_PROCESS
 
 // ---- module functions ------------------------------------------------------

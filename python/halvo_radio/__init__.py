@@ -28,3 +28,4 @@ from .frontend import ChannelSelector, Resampler, Upconverter, lowpass_taps  # n
 __all__ += ["lowpass_taps"]
 from .audio import MODES, Agc, Deemphasis, PowerSquelch, Preemphasis, Receiver, Transmitter  # noqa: E402
 __all__ += ["MODES"]
+from .receiver_bank import ReceiverBank  # noqa: E402

@@ -336,8 +336,7 @@ struct Channelizer {
         const std::size_t left = lead + n - frames * rr;
         for (std::size_t i = 0; i < left; ++i) pending[i] = in[n - left + i];
         pending_n = left;
-        // Every NaN written becomes the one quiet NaN (canonical_nan.hpp).
-        simd::canonicalise_nans<Isa>(&out->re, 2 * static_cast<std::size_t>(m) * frames);
+        // (run_chunk writes every NaN as the one quiet NaN, canonical_nan.hpp.)
     }
 
 private:
@@ -376,6 +375,14 @@ private:
         }
     }
 #endif
+
+    HALVO_INLINE static float canonical(float v) {
+        std::uint32_t u;
+        std::memcpy(&u, &v, sizeof u);
+        if ((u & 0x7FFFFFFFu) > 0x7F800000u) u = simd::kCanonicalNan;
+        std::memcpy(&v, &u, sizeof v);
+        return v;
+    }
 
     HALVO_INLINE void scatter_frame(const cf32* fr, std::size_t pos) {
         const std::size_t rr = static_cast<std::size_t>(r);
@@ -556,8 +563,9 @@ private:
         }
         // 3. Out, channel k to row k, with the sign of twice-oversampled
         // frames: odd channels of frames with an even index (m+1 odd) negated
-        // (the sign bits flipped). Lane groups start at even frame offsets,
-        // so one mask serves every group.
+        // (the sign bits flipped), and every NaN written as the one quiet
+        // NaN kCanonicalNan. Lane groups start at even frame offsets, so one
+        // mask serves every group.
         const std::uint64_t first = frame;
 #if defined(__AVX__)
         using chz::vi;
@@ -573,8 +581,14 @@ private:
 #if defined(__AVX__)
             const vi mask = odd ? flip_mask : vi{};
             for (; i + W <= nf; i += W) {
-                const vf a = reinterpret_cast<vf>(reinterpret_cast<vi>(vload(vr + i)) ^ mask);
-                const vf b = reinterpret_cast<vf>(reinterpret_cast<vi>(vload(vim + i)) ^ mask);
+                vi ia = reinterpret_cast<vi>(vload(vr + i)) ^ mask;
+                vi ib = reinterpret_cast<vi>(vload(vim + i)) ^ mask;
+                const vi na = (ia & 0x7FFFFFFF) > 0x7F800000;  // all ones in a NaN lane
+                const vi nb = (ib & 0x7FFFFFFF) > 0x7F800000;
+                ia = (ia & ~na) | (na & static_cast<std::int32_t>(simd::kCanonicalNan));
+                ib = (ib & ~nb) | (nb & static_cast<std::int32_t>(simd::kCanonicalNan));
+                const vf a = reinterpret_cast<vf>(ia);
+                const vf b = reinterpret_cast<vf>(ib);
 #if defined(__AVX512F__)
                 vstore(&o[i].re, HALVO_SHUFFLE(a, b, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
                 vstore(&o[i].re + W, HALVO_SHUFFLE(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
@@ -587,6 +601,8 @@ private:
             for (; i < nf; ++i) {
                 const bool flip = odd && ((first + i) & 1u) == 0;
                 o[i] = flip ? cf32{-vr[i], -vim[i]} : cf32{vr[i], vim[i]};
+                o[i].re = canonical(o[i].re);
+                o[i].im = canonical(o[i].im);
             }
         }
         frame = first + nf;

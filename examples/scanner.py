@@ -162,7 +162,10 @@ def main(argv: list[str] | None = None) -> int:
         what = "speech" if s["audio"] == "speech" else f"{s['tone_hz']:g} Hz tone"
         print(f"  ch {s['channel']:3d} {s['offset_hz'] / 1e3:+9.3f} kHz  {s['start_s']:6.2f} .. {s['stop_s']:6.2f} s  {what}")
 
-    bank = halvo_radio.ReceiverBank("nbfm", args.fs, offsets, squelch_db=args.squelch_db, audio_fs=args.audio_fs)
+    try:
+        bank = halvo_radio.ReceiverBank("nbfm", args.fs, offsets, squelch_db=args.squelch_db, audio_fs=args.audio_fs)
+    except ValueError as e:  # e.g. a spacing too narrow for 16 kHz channels
+        ap.error(str(e))
     audio = np.concatenate([bank.process(x[i:i + args.block]) for i in range(0, len(x), args.block)], axis=1)
 
     found = {k: runs for k in range(args.channels) if (runs := activity(audio[k], args.audio_fs))}

@@ -235,6 +235,8 @@ constexpr const char* kChannel[] = {"channel"};
 constexpr ArgDescriptor ReceiverBank_is_open_desc = {"ReceiverBank", "is_open", kChannel, 1, 1};
 constexpr ArgDescriptor ReceiverBank_channel_row_desc = {"ReceiverBank", "channel_row", kChannel, 1, 1};
 constexpr ArgDescriptor ReceiverBank_channel_fs_desc = {"ReceiverBank", "channel_fs", kNone, 0, 0};
+constexpr const char* kOversample[] = {"oversample"};
+constexpr ArgDescriptor ReceiverBank_set_oversample_desc = {"ReceiverBank", "set_oversample", kOversample, 1, 1};
 PyMethodDef ReceiverBank_methods[] = {
     {"process", fastcall<process_method<&kernels::RadioKernelTable::ReceiverBank, ReceiverBank_process_desc>>(),
      kFastcallKeywords, "process($self, iq)\n--\n\nfloat32 audio at audio_fs, one row per channel."},
@@ -246,6 +248,8 @@ PyMethodDef ReceiverBank_methods[] = {
      "channel_row($self, channel)\n--\n\n"},
     {"channel_fs", fastcall<method<&ReceiverBank::channel_fs, ReceiverBank_channel_fs_desc>>(), kFastcallKeywords,
      "channel_fs($self)\n--\n\n"},
+    {"set_oversample", fastcall<method<&ReceiverBank::set_oversample, ReceiverBank_set_oversample_desc>>(),
+     kFastcallKeywords, "set_oversample($self, oversample)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 PyType_Slot ReceiverBank_slots[6];

@@ -1,8 +1,8 @@
 """Many receivers of one mode over one capture, fed by one channelizer.
 
-``ReceiverBank`` splits the capture with a twice-oversampled ``Channelizer``
-and runs one ``Receiver`` per channel on its channelizer row, all in one
-native call. docs/radio/receiver-bank.md defines each output row exactly.
+``ReceiverBank`` splits the capture with a ``Channelizer`` (twice oversampled
+by default) and runs one ``Receiver`` per channel on its channelizer row, all
+in one native call. docs/radio/receiver-bank.md defines each output row exactly.
 """
 from __future__ import annotations
 
@@ -17,6 +17,8 @@ from .audio import _DEFAULTS, DEFAULT, _Default, _mode_index, _opt
 __all__ = ["ReceiverBank"]
 
 _MAX_CHANNELS = 4096
+# The channelizer's passband edge, in channel spacings, per oversampling factor.
+_PASS = {1: 0.4, 2: 0.5}
 
 
 def _per_channel(name: str, value, n: int) -> list:
@@ -29,7 +31,7 @@ def _per_channel(name: str, value, n: int) -> list:
     return values
 
 
-def _fits(mode: str, offsets: Sequence[float], bandwidth: float, spacing: float) -> bool:
+def _fits(mode: str, offsets: Sequence[float], bandwidth: float, spacing: float, edge: float) -> bool:
     for f in offsets:
         residual = f - round(f / spacing) * spacing
         lo, hi = residual - 0.5 * bandwidth, residual + 0.5 * bandwidth
@@ -37,22 +39,24 @@ def _fits(mode: str, offsets: Sequence[float], bandwidth: float, spacing: float)
             lo, hi = residual, residual + bandwidth
         elif mode == "lsb":
             lo, hi = residual - bandwidth, residual
-        if lo < -0.5 * spacing or hi > 0.5 * spacing:
+        if lo < -edge * spacing or hi > edge * spacing:
             return False
     return True
 
 
-def _choose_channels(mode: str, fs: float, offsets: Sequence[float], audio_fs: float, bandwidth: float) -> int:
+def _choose_channels(mode: str, fs: float, offsets: Sequence[float], audio_fs: float, bandwidth: float,
+                     oversample: int) -> int:
     """The largest power of two M whose channels hold every offset's band
-    and whose channel rate 2*fs/M still reaches audio_fs (the least work per
-    channel); a ValueError when no M does."""
+    and whose channel rate oversample*fs/M still reaches audio_fs (the least
+    work per channel); a ValueError when no M does."""
     m = _MAX_CHANNELS
     while m >= 2:
-        if 2.0 * fs / m >= audio_fs and 2.0 * fs / m > 2.0 * bandwidth and _fits(mode, offsets, bandwidth, fs / m):
+        rate = oversample * fs / m
+        if rate >= audio_fs and rate > 2.0 * bandwidth and _fits(mode, offsets, bandwidth, fs / m, _PASS[oversample]):
             return m
         m //= 2
     raise ValueError(f"offsets_hz: no channelizer of 2 to {_MAX_CHANNELS} channels (a power of two) holds every "
-                     f"channel's band ({bandwidth:g} Hz wide) within half a channel spacing of its centre at "
+                     f"channel's band ({bandwidth:g} Hz wide) within {_PASS[oversample]:g} of a channel spacing of its centre at "
                      f"fs = {fs:g} with audio_fs = {audio_fs:g}")
 
 
@@ -60,9 +64,9 @@ class ReceiverBank:
     """One mode over many channels: complex64 at ``fs`` in, one row of float32
     audio per channel out.
 
-    The capture is split by a twice-oversampled polyphase ``Channelizer`` of
-    ``n_channels`` channels (spacing ``fs / n_channels``, channel rate
-    ``channel_fs = 2 * fs / n_channels``); channel k is served by the
+    The capture is split by a polyphase ``Channelizer`` of ``n_channels``
+    channels (spacing ``fs / n_channels``, channel rate ``channel_fs =
+    oversample * fs / n_channels``); channel k is served by the
     channelizer channel nearest ``offsets_hz[k]`` and a ``Receiver`` at
     ``channel_fs`` tuned to the rest of the offset. Row k of the output is,
     bit for bit and for any split of the input::
@@ -70,12 +74,13 @@ class ReceiverBank:
         b = round(offsets_hz[k] / spacing)
         Receiver(mode, channel_fs, offsets_hz[k] - b * spacing, audio_fs=audio_fs,
                  squelch_db=squelch_db[k], <options>).process(
-            Channelizer(fs, n_channels, 2, stopband_db).process(iq)[b % n_channels])
+            Channelizer(fs, n_channels, oversample, stopband_db).process(iq)[b % n_channels])
 
     Each channel's band (for "usb"/"lsb" the sideband beside the dial
-    frequency) must lie within half a spacing of its channelizer channel's
-    centre, where the channelizer is flat; other offsets are refused with a
-    ValueError. Every row has the same length.
+    frequency) must lie within the channelizer's passband about its
+    channelizer channel's centre (half a spacing either side when twice
+    oversampled, 0.4 of a spacing when critically sampled); other offsets
+    are refused with a ValueError. Every row has the same length.
 
     Parameters
     ----------
@@ -96,6 +101,11 @@ class ReceiverBank:
         that holds every channel's band and keeps ``channel_fs >= audio_fs``.
     stopband_db : float
         Channelizer prototype stopband attenuation, dB.
+    oversample : int
+        2 (default): the channelizer's channels at twice their spacing, flat
+        to half a spacing either side; 1: critically sampled, flat to 0.4 of
+        a spacing, half the channel rate (half the work per channel) for
+        channels that fit.
     bandwidth_hz, deviation_hz, tau_us, cw_pitch_hz
         As for ``Receiver`` (per-mode defaults), shared by all channels.
 
@@ -115,7 +125,8 @@ class ReceiverBank:
 
     def __init__(self, mode: str, fs: float, offsets_hz: Sequence[float], *, audio_fs: float = 48_000.0,
                  squelch_db: float | None | Sequence[float | None] = None, n_channels: int | None = None,
-                 stopband_db: float = 70.0, bandwidth_hz: float | None = None, deviation_hz: float | None = None,
+                 stopband_db: float = 70.0, oversample: int = 2, bandwidth_hz: float | None = None,
+                 deviation_hz: float | None = None,
                  tau_us: float | None | _Default = DEFAULT, cw_pitch_hz: float = 700.0) -> None:
         index = _mode_index(mode)
         offsets = [float(f) for f in np.atleast_1d(np.asarray(offsets_hz, dtype=np.float64))]
@@ -127,13 +138,17 @@ class ReceiverBank:
         fs = float(fs)
         if not (fs > 0.0 and math.isfinite(fs)):
             raise ValueError(f"fs must be finite and > 0, got {fs!r}")
+        if oversample not in (1, 2):
+            raise ValueError(f"oversample must be 1 or 2, got {oversample!r}")
         if n_channels is None:
-            n_channels = _choose_channels(mode, fs, offsets, float(audio_fs), bandwidth)
+            n_channels = _choose_channels(mode, fs, offsets, float(audio_fs), bandwidth, oversample)
         tau_given = tau_us is not DEFAULT
         tau = _opt(tau_us) if tau_given else math.nan  # type: ignore[arg-type]
         self._native = _native.ReceiverBank(index, fs, int(n_channels), float(audio_fs), _opt(bandwidth_hz),
                                             _opt(deviation_hz), tau, tau_given, float(cw_pitch_hz),
                                             float(stopband_db))
+        if oversample != 2:
+            self._native.set_oversample(int(oversample))
         rows = [self._native.add_channel(k, f, _opt(s)) for k, (f, s) in enumerate(zip(offsets, squelch))]
         self.mode = mode
         self.fs = fs
@@ -142,6 +157,7 @@ class ReceiverBank:
         self.squelch_db = tuple(None if s is None else float(s) for s in squelch)
         self.n_channels = int(n_channels)
         self.stopband_db = float(stopband_db)
+        self.oversample = int(oversample)
         self.bandwidth_hz = bandwidth
         self.deviation_hz = dev if deviation_hz is None else float(deviation_hz)
         self.tau_us = tau_default if not tau_given else (None if tau_us is None else float(tau_us))  # type: ignore[arg-type]
@@ -165,4 +181,5 @@ class ReceiverBank:
     def __repr__(self) -> str:
         return (f"ReceiverBank({self.mode!r}, fs={self.fs!r}, offsets_hz=<{len(self.offsets_hz)} channels>, "
                 f"audio_fs={self.audio_fs!r}, n_channels={self.n_channels!r}, stopband_db={self.stopband_db!r}, "
+                f"oversample={self.oversample!r}, "
                 f"bandwidth_hz={self.bandwidth_hz!r}, deviation_hz={self.deviation_hz!r}, tau_us={self.tau_us!r})")

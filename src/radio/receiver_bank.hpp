@@ -1,17 +1,18 @@
 // ReceiverBank: one mode over many channels of a wideband capture. Complex
 // baseband at fs in; float32 audio at audio_fs out, one row per channel.
 //
-// Front end: a twice-oversampled Channelizer of M channels (spacing
-// D = fs/M, channel rate fs_ch = 2*fs/M). A channel at offset_hz is served
+// Front end: a Channelizer of M channels, twice oversampled by default
+// (spacing D = fs/M, channel rate fs_ch = oversample*fs/M). A channel at offset_hz is served
 // by the channelizer's nearest channel b = round(offset_hz / D) (row b mod M)
 // and by a Receiver at fs_ch tuned to what is left, offset_hz - b*D:
 //
 //   row k = Receiver(mode, fs_ch, offset_hz[k] - b_k*D, audio_fs, squelch_db[k], options)
-//             .process(Channelizer(fs, M, oversample=2).process(x)[b_k mod M])
+//             .process(Channelizer(fs, M, oversample).process(x)[b_k mod M])
 //
 // bit for bit, for any split of x. The channel (for usb and lsb the band
 // beside the dial frequency) must lie inside the channelizer's passband,
-// within +-D/2 of b_k*D; other offsets are refused.
+// within +-pass*D of b_k*D (pass = 0.5 twice oversampled, 0.4 critically
+// sampled: kChannelizerEdges); other offsets are refused.
 //
 // Channels are added one by one (add_channel) before the first process call.
 // The input goes through in passes of a fixed number of frames; each pass
@@ -35,13 +36,15 @@ struct ReceiverBank {
     double fs = 1.0;
     int m = 2;                  // channelizer channels
     double spacing = 1.0;       // D = fs / M
-    double fs_ch = 1.0;         // 2 * D
+    double pass = 0.5;          // the channelizer's passband edge, in D
+    double fs_ch = 1.0;         // oversample * D
     double audio_fs = 48000.0;
     double bandwidth_hz = NAN;  // NaN: the mode's default (as Receiver)
     double deviation_hz = NAN;
     double tau_us = NAN;
     bool tau_given = false;
     double cw_pitch_hz = 700.0;
+    double stopband_db = 70.0;
     Channelizer bank;
     Receiver proto;             // the shared configuration, tuned to 0 Hz, never run
     std::vector<Receiver> rx;   // one per channel
@@ -51,16 +54,27 @@ struct ReceiverBank {
     std::vector<cf32> work;     // M rows of at most frames_per_pass samples
     bool started = false;
 
+    // Twice oversampled; set_oversample(1) before any channel is added
+    // makes it critically sampled.
     static ReceiverBank make(int mode_index, double fs, int n_channels, double audio_fs, double bandwidth_hz,
                              double deviation_hz, double tau_us, bool tau_given, double cw_pitch_hz,
                              double stopband_db) {
+        return build(mode_index, fs, n_channels, audio_fs, bandwidth_hz, deviation_hz, tau_us, tau_given, cw_pitch_hz,
+                     stopband_db, 2);
+    }
+
+    static ReceiverBank build(int mode_index, double fs, int n_channels, double audio_fs, double bandwidth_hz,
+                              double deviation_hz, double tau_us, bool tau_given, double cw_pitch_hz,
+                              double stopband_db, int oversample) {
         ReceiverBank b;
-        b.bank = Channelizer::make(fs, n_channels, 2, stopband_db);
+        b.stopband_db = stopband_db;
+        b.bank = Channelizer::make(fs, n_channels, oversample, stopband_db);
         b.mode = static_cast<Mode>(mode_index < 0 || mode_index > 6 ? 0 : mode_index);
         b.fs = fs;
         b.m = n_channels;
         b.spacing = fs / n_channels;
-        b.fs_ch = 2.0 * b.spacing;
+        b.pass = kChannelizerEdges[oversample - 1].pass;
+        b.fs_ch = oversample * b.spacing;
         b.audio_fs = audio_fs;
         b.bandwidth_hz = bandwidth_hz;
         b.deviation_hz = deviation_hz;
@@ -74,6 +88,12 @@ struct ReceiverBank {
         b.frames_per_pass = static_cast<std::size_t>(n_channels >= 4096 ? 8 : 32768 / n_channels);
         b.work.assign(static_cast<std::size_t>(n_channels) * b.frames_per_pass, cf32{0.0f, 0.0f});
         return b;
+    }
+
+    void set_oversample(int oversample) {
+        if (!rx.empty()) throw ArgumentError("oversample must be set before channels are added");
+        *this = build(static_cast<int>(mode), fs, m, audio_fs, bandwidth_hz, deviation_hz, tau_us, tau_given, cw_pitch_hz,
+                      stopband_db, oversample);
     }
 
     // Adds channel number `index` (its place in the output; channels are
@@ -94,10 +114,10 @@ struct ReceiverBank {
         double lo = residual - 0.5 * bw, hi = residual + 0.5 * bw;
         if (mode == Mode::usb) lo = residual, hi = residual + bw;
         if (mode == Mode::lsb) lo = residual - bw, hi = residual;
-        if (!(lo >= -0.5 * spacing && hi <= 0.5 * spacing))
+        if (!(lo >= -pass * spacing && hi <= pass * spacing))
             frontend::refuse(name.c_str(), offset_hz,
                              "a channel whose band (" + frontend::show(bw) +
-                                 " Hz wide) lies within +-" + frontend::show(0.5 * spacing) +
+                                 " Hz wide) lies within +-" + frontend::show(pass * spacing) +
                                  " Hz of a multiple of the spacing fs/n_channels = " + frontend::show(spacing) + " Hz");
         if (!std::isnan(squelch_db) && !std::isfinite(squelch_db))
             frontend::refuse("squelch_db", squelch_db, "finite, or None");

@@ -29,11 +29,12 @@ def composed(mode: str, fs: float, offsets, n_channels: int, x: np.ndarray, sque
     """The rows as documented: Channelizer row b (b = the nearest channel),
     then a Receiver at 2*fs/n_channels tuned to the rest of the offset."""
     spacing = fs / n_channels
-    rows = hr.Channelizer(fs, n_channels, 2, opts.pop("stopband_db", 70.0)).process(x)
+    oversample = opts.pop("oversample", 2)
+    rows = hr.Channelizer(fs, n_channels, oversample, opts.pop("stopband_db", 70.0)).process(x)
     out = []
     for f, sq in zip(offsets, squelch):
         b = round(f / spacing)
-        rx = hr.Receiver(mode, 2 * spacing, f - b * spacing, squelch_db=sq, **opts)
+        rx = hr.Receiver(mode, oversample * spacing, f - b * spacing, squelch_db=sq, **opts)
         out.append(rx.process(rows[b % n_channels]))
     return np.array(out)
 
@@ -52,6 +53,7 @@ CASES = [
     ("nbfm", [-800_000.0, -25_000.0, 0.0, 25_000.0, 400_000.0], 64, [-40.0, None, -40.0, -60.0, -40.0], {}),
     ("nbfm", list(np.arange(-8, 9) * 25_000.0 + 1_500.0), 64, -45.0, {"audio_fs": 16_000.0}),
     ("am", [-200_000.0, 3_000.0, 200_000.0], 32, None, {"bandwidth_hz": 8_000.0}),
+    ("am", [-300_000.0, 2_000.0, 60_000.0, 760_000.0], 32, -50.0, {"oversample": 1, "audio_fs": 24_000.0}),
     ("usb", [-100_000.0, 99_000.0, 99_000.0], 64, None, {}),
     ("lsb", [-100_000.0, 100_000.0, 51_000.0], 64, None, {}),
     ("cw", [60_000.0, 10_400.0], 64, -50.0, {}),
@@ -105,6 +107,9 @@ def test_a_band_comes_out_on_its_rows_and_squelched_rows_stay_silent():
     ({"offsets_hz": [0.0], "n_channels": 128}, r"audio_fs must be above 0 and at most fs = 25000"),
     ({"offsets_hz": []}, r"offsets_hz must be a non-empty sequence"),
     ({"offsets_hz": [0.0], "bandwidth_hz": 2_000_000.0}, r"offsets_hz: no channelizer"),
+    ({"offsets_hz": [0.0], "oversample": 3}, r"oversample must be 1 or 2, got 3"),
+    ({"offsets_hz": [0.0, 30_000.0], "n_channels": 64, "oversample": 1, "bandwidth_hz": 12_000.0,
+      "audio_fs": 24_000.0}, r"offsets_hz\[1\] must be a channel whose band \(12000 Hz wide\) lies within \+-10000 Hz"),
 ])
 def test_bad_arguments_are_refused_by_name(kwargs, match):
     with pytest.raises(ValueError, match=match):

@@ -4,9 +4,12 @@
 // (liquid's firpfbch_crcf analyzer) and twice oversampled (firpfbch2_crcf,
 // its taps padded with zeros to liquid's length 2*M*m).
 //
-//   channelizer_bench [--taps-out DIR] [--samples N] [--repeats R]
+//   channelizer_bench [--taps-out DIR] [--samples N] [--repeats R] [--no-baseline]
 //
-// prints one line per job: the median ns per input sample over the repeats.
+// prints one line per job: the median ns per input sample over the repeats,
+// timed as the thread's CPU time (on a shared machine the time spent
+// descheduled would otherwise count), and the same figure in cycles of a
+// clock calibrated against the time-stamp counter over the run.
 // With --taps-out, writes the prototypes (float32, raw) as
 // DIR/taps_os1.f32 and DIR/taps_os2.f32 for benchmarks/channelizer_peers.py.
 #include <algorithm>
@@ -17,6 +20,9 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <time.h>
+#include <x86intrin.h>
 
 #include <liquid/liquid.h>
 
@@ -31,15 +37,31 @@ void channelizer_process_v4(Channelizer&, const cf32*, cf32*, std::size_t);
 
 namespace {
 
+double thread_ns() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+// Time-stamp counter ticks per ns, over a 50 ms busy loop.
+double tsc_per_ns() {
+    const auto t0 = std::chrono::steady_clock::now();
+    const unsigned long long c0 = __rdtsc();
+    while (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(50)) {
+    }
+    const unsigned long long c1 = __rdtsc();
+    return static_cast<double>(c1 - c0) / std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
+}
+
 template <class F>
 double median_ns_per_sample(F&& run, std::size_t n, int repeats) {
     run();  // warm up
     std::vector<double> t;
     for (int i = 0; i < repeats; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
+        const double t0 = thread_ns();
         run();
-        const auto t1 = std::chrono::steady_clock::now();
-        t.push_back(std::chrono::duration<double, std::nano>(t1 - t0).count() / static_cast<double>(n));
+        const double t1 = thread_ns();
+        t.push_back((t1 - t0) / static_cast<double>(n));
     }
     std::sort(t.begin(), t.end());
     return t[t.size() / 2];
@@ -51,7 +73,16 @@ int main(int argc, char** argv) {
     std::size_t n = 1 << 20;
     int repeats = 15;
     const char* taps_out = nullptr;
+    bool baseline = true;
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--no-baseline")) baseline = false;
+    const double ghz = tsc_per_ns();
+    std::printf("clock %.3f GHz (time-stamp counter); figures: ns per input sample (cycles)\n", ghz);
     for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--no-baseline")) {
+            --i;
+            continue;
+        }
         if (!std::strcmp(argv[i], "--samples")) n = std::strtoull(argv[i + 1], nullptr, 10);
         else if (!std::strcmp(argv[i], "--repeats")) repeats = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--taps-out")) taps_out = argv[i + 1];
@@ -81,9 +112,10 @@ int main(int argc, char** argv) {
         } levels[] = {{"x86-64", channelizer_process_baseline}, {"x86-64-v3", channelizer_process_v3}, {"x86-64-v4", channelizer_process_v4}};
         for (const auto& lv : levels) {
             if (!std::strcmp(lv.name, "x86-64-v4") && !__builtin_cpu_supports("avx512f")) continue;
+            if (!std::strcmp(lv.name, "x86-64") && !baseline) continue;
             Channelizer c = proto;
             const double ns = median_ns_per_sample([&] { lv.fn(c, x.data(), y.data(), n); }, n, repeats);
-            std::printf("halvo %-9s oversample=%d taps/branch=%d  %.3f ns/sample\n", lv.name, os, proto.p, ns);
+            std::printf("halvo %-9s oversample=%d taps/branch=%d  %.3f ns/sample (%.2f)\n", lv.name, os, proto.p, ns, ns * ghz);
         }
         std::vector<std::complex<float>> lin(proto.taps.size() + 2 * m);
         std::vector<float> h = proto.taps;
@@ -95,7 +127,7 @@ int main(int argc, char** argv) {
             const double ns = median_ns_per_sample([&] {
                 for (std::size_t f = 0; f < frames; ++f) firpfbch_crcf_analyzer_execute(q, xin + f * m, out.data());
             }, frames * m, repeats);
-            std::printf("liquid firpfbch_crcf  oversample=1 taps/branch=%d  %.3f ns/sample\n", proto.p, ns);
+            std::printf("liquid firpfbch_crcf  oversample=1 taps/branch=%d  %.3f ns/sample (%.2f)\n", proto.p, ns, ns * ghz);
             firpfbch_crcf_destroy(q);
         } else {
             const unsigned semi = static_cast<unsigned>((proto.p + 1) / 2);
@@ -105,7 +137,7 @@ int main(int argc, char** argv) {
             const double ns = median_ns_per_sample([&] {
                 for (std::size_t f = 0; f < frames; ++f) firpfbch2_crcf_execute(q, xin + f * (m / 2), out.data());
             }, frames * (m / 2), repeats);
-            std::printf("liquid firpfbch2_crcf oversample=2 taps/branch=%d  %.3f ns/sample\n", 2 * semi, ns);
+            std::printf("liquid firpfbch2_crcf oversample=2 taps/branch=%d  %.3f ns/sample (%.2f)\n", 2 * semi, ns, ns * ghz);
             firpfbch2_crcf_destroy(q);
         }
     }

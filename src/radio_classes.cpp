@@ -82,6 +82,18 @@ using TransmitterPy = PyClass<Transmitter, "halvo_radio._native", &Transmitter::
     "A whole transmitter, float32 audio in, complex64 at fs out.",
     Process<&RadioKernelTable::Transmitter, "process($self, x)\n--\n\ncomplex64 at fs.">>;
 
+// ---- receiver bank (python/halvo_radio/receiver_bank.py wraps it) ----------
+using ReceiverBankPy = PyClass<ReceiverBank, "halvo_radio._native", &ReceiverBank::make,
+    "ReceiverBank(mode, fs, n_channels, audio_fs, bandwidth_hz, deviation_hz, tau_us, tau_given, cw_pitch_hz, "
+    "stopband_db)\n--\n\nNative receiver bank; see halvo_radio.receiver_bank.",
+    Process<&RadioKernelTable::ReceiverBank,
+            "process($self, iq)\n--\n\nfloat32 audio at audio_fs, one row per channel.">,
+    Method<&ReceiverBank::add_channel, "add_channel($self, index, offset_hz, squelch_db)">,
+    Method<&ReceiverBank::is_open, "is_open($self, channel)">,
+    Method<&ReceiverBank::channel_row, "channel_row($self, channel)">,
+    Method<&ReceiverBank::channel_fs, "channel_fs($self)">,
+    Method<&ReceiverBank::set_oversample, "set_oversample($self, oversample)">>;
+
 }  // namespace
 
 const ClassEntry kRadioClasses[kRadioClassCount] = {

@@ -265,3 +265,23 @@ def test_stream_file_writes_an_audio_rate(tmp_path):
     assert rate == 48_000 and len(audio) == 4_800
     want = halvo_sdr.FmQuadratureDemod(fs, 2_500, 3_500).process(iq)[::5] * np.float32(fs / (2 * np.pi))
     np.testing.assert_allclose(audio, np.clip(want, -1, 1), atol=2 / 32767)
+
+
+def test_scanner_finds_the_channels_it_keyed_when_it_keyed_them(tmp_path):
+    import json
+    run_python([EXAMPLES / "scanner.py", "--channels", "20", "--active", "3", "--seconds", "2.5", "--seed", "5"],
+               tmp_path)
+    report = json.loads((tmp_path / "out/scanner.json").read_text())
+    sent, found = report["generated"], report["found"]
+    assert len(sent) >= 3
+    # Every transmission found on its own channel, starting within a frame
+    # and ending within the squelch release and the filters' delay; nothing
+    # else found anywhere.
+    for s in sent:
+        match = [f for f in found if f["channel"] == s["channel"] and f["start_s"] < s["stop_s"] and f["stop_s"] > s["start_s"]]
+        assert len(match) == 1, (s, found)
+        assert abs(match[0]["start_s"] - s["start_s"]) <= 0.04 and 0.0 <= match[0]["stop_s"] - s["stop_s"] <= 0.08, (s, match)
+    assert len(found) == len(sent), (sent, found)
+    for f in {f["channel"] for f in found}:
+        assert wav_info(tmp_path / f"out/scanner_ch{f}.wav") == (1, 16000, 40000)
+    assert_plot(tmp_path / "out/scanner.png")

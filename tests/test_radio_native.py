@@ -19,7 +19,8 @@ def test_loaded_from_halvo_sdrs_extension_file():
     assert native.__name__ == "halvo_radio._native"
     assert native.__file__ == halvo_sdr.__file__
     assert native.__all__ == ["Channelizer", "ChannelSelector", "Resampler", "RealResampler", "Upconverter",
-                              "Deemphasis", "Preemphasis", "PowerSquelch", "Agc", "Receiver", "Transmitter"] + [
+                              "Deemphasis", "Preemphasis", "PowerSquelch", "Agc", "Receiver", "Transmitter",
+                              "ReceiverBank"] + [
                                  name + "Bank" for name in halvo_sdr.__all__]  # behind halvo_radio.Bank
     assert halvo_radio.Channelizer is native.Channelizer
     assert len(halvo_sdr.__all__) == 10 and not hasattr(halvo_sdr, "Channelizer")

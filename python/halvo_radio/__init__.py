@@ -31,3 +31,4 @@ from .audio import MODES, Agc, Deemphasis, PowerSquelch, Preemphasis, Receiver, 
 __all__ += ["MODES"]
 from .bank import Bank  # noqa: E402
 __all__ += ["Bank"]
+from .receiver_bank import ReceiverBank  # noqa: E402

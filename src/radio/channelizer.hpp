@@ -134,6 +134,39 @@ inline void fft_inverse(int m, const float* wr, const float* wi, float* zr, floa
 // by side as vectors (lane = frame). A multiple of 32.
 inline constexpr int kChannelizerChunk = 64;
 
+// The lane group the bank's loops run on: sixteen lanes (one 512-bit
+// register) where AVX-512 is compiled in, else f32x8. Every lane performs
+// the scalar operations, so the width changes the speed, never the bits.
+namespace chz {
+#if defined(__AVX512F__)
+typedef float vf __attribute__((vector_size(64)));
+typedef std::int32_t vi __attribute__((vector_size(64)));
+inline constexpr int kW = 16;
+HALVO_INLINE vf vload(const float* p) {
+    vf v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+HALVO_INLINE void vstore(float* p, vf v) { __builtin_memcpy(p, &v, sizeof v); }
+HALVO_INLINE vf vsplat(float x) { return reinterpret_cast<vf>(_mm512_set1_ps(x)); }
+HALVO_INLINE vf vfma(vf a, vf b, vf c) {
+    return reinterpret_cast<vf>(_mm512_fmadd_ps(reinterpret_cast<__m512>(a), reinterpret_cast<__m512>(b),
+                                                reinterpret_cast<__m512>(c)));
+}
+#else
+using vf = f32x8;
+inline constexpr int kW = 8;
+HALVO_INLINE vf vload(const float* p) { return load8(p); }
+HALVO_INLINE void vstore(float* p, vf v) { store8(p, v); }
+HALVO_INLINE vf vsplat(float x) { return splat8(x); }
+HALVO_INLINE vf vfma(vf a, vf b, vf c) { return fma32x8(a, b, c); }
+#if defined(__AVX__)
+typedef std::int32_t vi __attribute__((vector_size(32)));
+#endif
+#endif
+static_assert(kChannelizerChunk % (4 * kW) == 0, "a chunk is whole groups of four lane groups");
+}  // namespace chz
+
 struct Channelizer {
     // Fixed at construction.
     int m;        // channels, a power of two
@@ -279,8 +312,7 @@ struct Channelizer {
         const std::size_t left = lead + n - frames * rr;
         for (std::size_t i = 0; i < left; ++i) pending[i] = in[n - left + i];
         pending_n = left;
-        // Every NaN written becomes the one quiet NaN (canonical_nan.hpp).
-        simd::canonicalise_nans<Isa>(&out->re, 2 * static_cast<std::size_t>(m) * frames);
+        // (run_chunk writes every NaN as the one quiet NaN, canonical_nan.hpp.)
     }
 
 private:
@@ -320,6 +352,14 @@ private:
     }
 #endif
 
+    HALVO_INLINE static float canonical(float v) {
+        std::uint32_t u;
+        std::memcpy(&u, &v, sizeof u);
+        if ((u & 0x7FFFFFFFu) > 0x7F800000u) u = simd::kCanonicalNan;
+        std::memcpy(&v, &u, sizeof v);
+        return v;
+    }
+
     HALVO_INLINE void scatter_frame(const cf32* fr, std::size_t pos) {
         const std::size_t rr = static_cast<std::size_t>(r);
         const std::size_t rw = static_cast<std::size_t>(rows);
@@ -333,8 +373,14 @@ private:
     // them frame f0 of this call. Lanes past nf compute on stale stream
     // entries and are not stored.
     HALVO_INLINE void run_chunk(cf32* out, std::size_t frames, std::size_t f0, std::size_t nf) {
+        using chz::vf;
+        using chz::vfma;
+        using chz::vload;
+        using chz::vsplat;
+        using chz::vstore;
         constexpr std::size_t C = kChannelizerChunk;
-        const std::size_t nv = (nf + 7) / 8 * 8;  // lanes computed
+        constexpr std::size_t W = chz::kW;
+        const std::size_t nv = (nf + W - 1) / W * W;  // lanes computed
         const std::size_t rw = static_cast<std::size_t>(rows);
         // 1. Branch sums into FFT rows (bit-reversed order).
         for (int b = 0; b < m; ++b) {
@@ -346,63 +392,64 @@ private:
             float* ur = zr.data() + static_cast<std::size_t>(row_of[static_cast<std::size_t>(b)]) * C;
             float* ui = zi.data() + static_cast<std::size_t>(row_of[static_cast<std::size_t>(b)]) * C;
             // Each lane group's sum is a chain of dependent fused
-            // multiply-adds: eight chains side by side (32 frames) keep the
-            // FMA units busy through their latency.
+            // multiply-adds: eight chains side by side (four lane groups,
+            // real and imaginary) keep the FMA units busy through their
+            // latency.
             std::size_t i = 0;
-            for (; i + 32 <= nv; i += 32) {
-                f32x8 r0 = splat8(0.0f), r1 = r0, r2 = r0, r3 = r0, i0 = r0, i1 = r0, i2 = r0, i3 = r0;
+            for (; i + 4 * W <= nv; i += 4 * W) {
+                vf r0 = vsplat(0.0f), r1 = r0, r2 = r0, r3 = r0, i0 = r0, i1 = r0, i2 = r0, i3 = r0;
                 const float* xr = cre + i - a0;
                 const float* xi = cim + i - a0;
                 for (int q = 0; q < p; ++q) {
-                    const f32x8 hv = splat8(hb[q]);
+                    const vf hv = vsplat(hb[q]);
                     const std::ptrdiff_t o = -static_cast<std::ptrdiff_t>(q) * stride;
-                    r0 = fma32x8(hv, load8(xr + o), r0);
-                    r1 = fma32x8(hv, load8(xr + o + 8), r1);
-                    r2 = fma32x8(hv, load8(xr + o + 16), r2);
-                    r3 = fma32x8(hv, load8(xr + o + 24), r3);
-                    i0 = fma32x8(hv, load8(xi + o), i0);
-                    i1 = fma32x8(hv, load8(xi + o + 8), i1);
-                    i2 = fma32x8(hv, load8(xi + o + 16), i2);
-                    i3 = fma32x8(hv, load8(xi + o + 24), i3);
+                    r0 = vfma(hv, vload(xr + o), r0);
+                    r1 = vfma(hv, vload(xr + o + W), r1);
+                    r2 = vfma(hv, vload(xr + o + 2 * W), r2);
+                    r3 = vfma(hv, vload(xr + o + 3 * W), r3);
+                    i0 = vfma(hv, vload(xi + o), i0);
+                    i1 = vfma(hv, vload(xi + o + W), i1);
+                    i2 = vfma(hv, vload(xi + o + 2 * W), i2);
+                    i3 = vfma(hv, vload(xi + o + 3 * W), i3);
                 }
-                store8(ur + i, r0);
-                store8(ur + i + 8, r1);
-                store8(ur + i + 16, r2);
-                store8(ur + i + 24, r3);
-                store8(ui + i, i0);
-                store8(ui + i + 8, i1);
-                store8(ui + i + 16, i2);
-                store8(ui + i + 24, i3);
+                vstore(ur + i, r0);
+                vstore(ur + i + W, r1);
+                vstore(ur + i + 2 * W, r2);
+                vstore(ur + i + 3 * W, r3);
+                vstore(ui + i, i0);
+                vstore(ui + i + W, i1);
+                vstore(ui + i + 2 * W, i2);
+                vstore(ui + i + 3 * W, i3);
             }
-            for (; i + 16 <= nv; i += 16) {
-                f32x8 r0 = splat8(0.0f), r1 = r0, i0 = r0, i1 = r0;
+            for (; i + 2 * W <= nv; i += 2 * W) {
+                vf r0 = vsplat(0.0f), r1 = r0, i0 = r0, i1 = r0;
                 const float* xr = cre + i - a0;
                 const float* xi = cim + i - a0;
                 for (int q = 0; q < p; ++q) {
-                    const f32x8 hv = splat8(hb[q]);
+                    const vf hv = vsplat(hb[q]);
                     const std::ptrdiff_t o = -static_cast<std::ptrdiff_t>(q) * stride;
-                    r0 = fma32x8(hv, load8(xr + o), r0);
-                    r1 = fma32x8(hv, load8(xr + o + 8), r1);
-                    i0 = fma32x8(hv, load8(xi + o), i0);
-                    i1 = fma32x8(hv, load8(xi + o + 8), i1);
+                    r0 = vfma(hv, vload(xr + o), r0);
+                    r1 = vfma(hv, vload(xr + o + W), r1);
+                    i0 = vfma(hv, vload(xi + o), i0);
+                    i1 = vfma(hv, vload(xi + o + W), i1);
                 }
-                store8(ur + i, r0);
-                store8(ur + i + 8, r1);
-                store8(ui + i, i0);
-                store8(ui + i + 8, i1);
+                vstore(ur + i, r0);
+                vstore(ur + i + W, r1);
+                vstore(ui + i, i0);
+                vstore(ui + i + W, i1);
             }
-            for (; i < nv; i += 8) {
-                f32x8 r0 = splat8(0.0f), i0 = r0;
+            for (; i < nv; i += W) {
+                vf r0 = vsplat(0.0f), i0 = r0;
                 const float* xr = cre + i - a0;
                 const float* xi = cim + i - a0;
                 for (int q = 0; q < p; ++q) {
-                    const f32x8 hv = splat8(hb[q]);
+                    const vf hv = vsplat(hb[q]);
                     const std::ptrdiff_t o = -static_cast<std::ptrdiff_t>(q) * stride;
-                    r0 = fma32x8(hv, load8(xr + o), r0);
-                    i0 = fma32x8(hv, load8(xi + o), i0);
+                    r0 = vfma(hv, vload(xr + o), r0);
+                    i0 = vfma(hv, vload(xi + o), i0);
                 }
-                store8(ur + i, r0);
-                store8(ui + i, i0);
+                vstore(ur + i, r0);
+                vstore(ui + i, i0);
             }
         }
         // 2. The inverse FFT, lane = frame (fft_inverse's operations). Two
@@ -410,16 +457,16 @@ private:
         // (a, b) and (c, d), then stage 2h's on (a, c) and (b, d), for
         // a = g+j, b = a+h, c = a+2h, d = a+3h — the same operations in the
         // same order per value, half the trips through memory.
-        const auto bfly = [](f32x8& xr, f32x8& xi, f32x8& yr, f32x8& yi, f32x8 cr, f32x8 ci) HALVO_STAGE {
-            const f32x8 tr = yr * cr - yi * ci;
-            const f32x8 ti = yr * ci + yi * cr;
+        const auto bfly = [](vf& xr, vf& xi, vf& yr, vf& yi, vf cr, vf ci) HALVO_STAGE {
+            const vf tr = yr * cr - yi * ci;
+            const vf ti = yr * ci + yi * cr;
             yr = xr - tr;
             yi = xi - ti;
             xr = xr + tr;
             xi = xi + ti;
         };
-        const auto bfly1 = [](f32x8& xr, f32x8& xi, f32x8& yr, f32x8& yi) HALVO_STAGE {
-            const f32x8 tr = yr, ti = yi;
+        const auto bfly1 = [](vf& xr, vf& xi, vf& yr, vf& yi) HALVO_STAGE {
+            const vf tr = yr, ti = yi;
             yr = xr - tr;
             yi = xi - ti;
             xr = xr + tr;
@@ -430,21 +477,21 @@ private:
             const int step = m / (2 * h);
             for (int g = 0; g < m; g += 4 * h) {
                 for (int j = 0; j < h; ++j) {
-                    const f32x8 c1r = splat8(wr[static_cast<std::size_t>(j * step)]);
-                    const f32x8 c1i = splat8(wi[static_cast<std::size_t>(j * step)]);
-                    const f32x8 c2r = splat8(wr[static_cast<std::size_t>(j * step / 2)]);
-                    const f32x8 c2i = splat8(wi[static_cast<std::size_t>(j * step / 2)]);
-                    const f32x8 c3r = splat8(wr[static_cast<std::size_t>((j + h) * step / 2)]);
-                    const f32x8 c3i = splat8(wi[static_cast<std::size_t>((j + h) * step / 2)]);
+                    const vf c1r = vsplat(wr[static_cast<std::size_t>(j * step)]);
+                    const vf c1i = vsplat(wi[static_cast<std::size_t>(j * step)]);
+                    const vf c2r = vsplat(wr[static_cast<std::size_t>(j * step / 2)]);
+                    const vf c2i = vsplat(wi[static_cast<std::size_t>(j * step / 2)]);
+                    const vf c3r = vsplat(wr[static_cast<std::size_t>((j + h) * step / 2)]);
+                    const vf c3i = vsplat(wi[static_cast<std::size_t>((j + h) * step / 2)]);
                     float* pr[4];
                     float* pi[4];
                     for (int q = 0; q < 4; ++q) {
                         pr[q] = zr.data() + static_cast<std::size_t>(g + j + q * h) * C;
                         pi[q] = zi.data() + static_cast<std::size_t>(g + j + q * h) * C;
                     }
-                    for (std::size_t i = 0; i < nv; i += 8) {
-                        f32x8 ar = load8(pr[0] + i), ai = load8(pi[0] + i), br = load8(pr[1] + i), bi = load8(pi[1] + i);
-                        f32x8 cr = load8(pr[2] + i), ci = load8(pi[2] + i), dr = load8(pr[3] + i), di = load8(pi[3] + i);
+                    for (std::size_t i = 0; i < nv; i += W) {
+                        vf ar = vload(pr[0] + i), ai = vload(pi[0] + i), br = vload(pr[1] + i), bi = vload(pi[1] + i);
+                        vf cr = vload(pr[2] + i), ci = vload(pi[2] + i), dr = vload(pr[3] + i), di = vload(pi[3] + i);
                         if (h == 1) {
                             bfly1(ar, ai, br, bi);
                             bfly1(cr, ci, dr, di);
@@ -454,14 +501,14 @@ private:
                         }
                         bfly(ar, ai, cr, ci, c2r, c2i);
                         bfly(br, bi, dr, di, c3r, c3i);
-                        store8(pr[0] + i, ar);
-                        store8(pi[0] + i, ai);
-                        store8(pr[1] + i, br);
-                        store8(pi[1] + i, bi);
-                        store8(pr[2] + i, cr);
-                        store8(pi[2] + i, ci);
-                        store8(pr[3] + i, dr);
-                        store8(pi[3] + i, di);
+                        vstore(pr[0] + i, ar);
+                        vstore(pi[0] + i, ai);
+                        vstore(pr[1] + i, br);
+                        vstore(pi[1] + i, bi);
+                        vstore(pr[2] + i, cr);
+                        vstore(pi[2] + i, ci);
+                        vstore(pr[3] + i, dr);
+                        vstore(pi[3] + i, di);
                     }
                 }
             }
@@ -470,40 +517,68 @@ private:
             const int step = m / (2 * h);
             for (int g = 0; g < m; g += 2 * h) {
                 for (int j = 0; j < h; ++j) {
-                    const f32x8 c1r = splat8(wr[static_cast<std::size_t>(j * step)]);
-                    const f32x8 c1i = splat8(wi[static_cast<std::size_t>(j * step)]);
+                    const vf c1r = vsplat(wr[static_cast<std::size_t>(j * step)]);
+                    const vf c1i = vsplat(wi[static_cast<std::size_t>(j * step)]);
                     float* ar_p = zr.data() + static_cast<std::size_t>(g + j) * C;
                     float* ai_p = zi.data() + static_cast<std::size_t>(g + j) * C;
                     float* br_p = zr.data() + static_cast<std::size_t>(g + j + h) * C;
                     float* bi_p = zi.data() + static_cast<std::size_t>(g + j + h) * C;
-                    for (std::size_t i = 0; i < nv; i += 8) {
-                        f32x8 ar = load8(ar_p + i), ai = load8(ai_p + i), br = load8(br_p + i), bi = load8(bi_p + i);
+                    for (std::size_t i = 0; i < nv; i += W) {
+                        vf ar = vload(ar_p + i), ai = vload(ai_p + i), br = vload(br_p + i), bi = vload(bi_p + i);
                         if (h == 1)
                             bfly1(ar, ai, br, bi);
                         else
                             bfly(ar, ai, br, bi, c1r, c1i);
-                        store8(ar_p + i, ar);
-                        store8(ai_p + i, ai);
-                        store8(br_p + i, br);
-                        store8(bi_p + i, bi);
+                        vstore(ar_p + i, ar);
+                        vstore(ai_p + i, ai);
+                        vstore(br_p + i, br);
+                        vstore(bi_p + i, bi);
                     }
                 }
             }
         }
         // 3. Out, channel k to row k, with the sign of twice-oversampled
-        // frames: odd channels of frames with an even index (m+1 odd) negated.
+        // frames: odd channels of frames with an even index (m+1 odd) negated
+        // (the sign bits flipped), and every NaN written as the one quiet
+        // NaN kCanonicalNan. Lane groups start at even frame offsets, so one
+        // mask serves every group.
         const std::uint64_t first = frame;
+#if defined(__AVX__)
+        using chz::vi;
+        vi flip_mask = {};
+        for (std::size_t l = 0; l < W; ++l) flip_mask[l] = ((first + l) & 1u) == 0 ? INT32_MIN : 0;
+#endif
         for (int k = 0; k < m; ++k) {
             const float* vr = zr.data() + static_cast<std::size_t>(k) * C;
-            const float* vi = zi.data() + static_cast<std::size_t>(k) * C;
+            const float* vim = zi.data() + static_cast<std::size_t>(k) * C;
             cf32* o = out + static_cast<std::size_t>(k) * frames + f0;
-            if (stride == 2 && (k & 1)) {
-                for (std::size_t i = 0; i < nf; ++i) {
-                    const bool flip = ((first + i) & 1u) == 0;
-                    o[i] = flip ? cf32{-vr[i], -vi[i]} : cf32{vr[i], vi[i]};
-                }
-            } else {
-                for (std::size_t i = 0; i < nf; ++i) o[i] = cf32{vr[i], vi[i]};
+            const bool odd = stride == 2 && (k & 1);
+            std::size_t i = 0;
+#if defined(__AVX__)
+            const vi mask = odd ? flip_mask : vi{};
+            for (; i + W <= nf; i += W) {
+                vi ia = reinterpret_cast<vi>(vload(vr + i)) ^ mask;
+                vi ib = reinterpret_cast<vi>(vload(vim + i)) ^ mask;
+                const vi na = (ia & 0x7FFFFFFF) > 0x7F800000;  // all ones in a NaN lane
+                const vi nb = (ib & 0x7FFFFFFF) > 0x7F800000;
+                ia = (ia & ~na) | (na & static_cast<std::int32_t>(simd::kCanonicalNan));
+                ib = (ib & ~nb) | (nb & static_cast<std::int32_t>(simd::kCanonicalNan));
+                const vf a = reinterpret_cast<vf>(ia);
+                const vf b = reinterpret_cast<vf>(ib);
+#if defined(__AVX512F__)
+                vstore(&o[i].re, HALVO_SHUFFLE(a, b, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+                vstore(&o[i].re + W, HALVO_SHUFFLE(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
+#else
+                vstore(&o[i].re, HALVO_SHUFFLE(a, b, 0, 8, 1, 9, 2, 10, 3, 11));
+                vstore(&o[i].re + W, HALVO_SHUFFLE(a, b, 4, 12, 5, 13, 6, 14, 7, 15));
+#endif
+            }
+#endif
+            for (; i < nf; ++i) {
+                const bool flip = odd && ((first + i) & 1u) == 0;
+                o[i] = flip ? cf32{-vr[i], -vim[i]} : cf32{vr[i], vim[i]};
+                o[i].re = canonical(o[i].re);
+                o[i].im = canonical(o[i].im);
             }
         }
         frame = first + nf;

@@ -13,6 +13,7 @@
 #include "frontend/resampler.hpp"
 #include "frontend/upconverter.hpp"
 #include "receiver.hpp"
+#include "receiver_bank.hpp"
 #include "transmitter.hpp"
 
 namespace halvo {
@@ -25,6 +26,7 @@ using frontend::RealResampler;
 using frontend::Resampler;
 using frontend::Upconverter;
 using radio::Receiver;
+using radio::ReceiverBank;
 using radio::Transmitter;
 }  // namespace halvo
 
@@ -39,4 +41,5 @@ using radio::Transmitter;
     X(PowerSquelch, cf32, cf32)     \
     X(Agc, float, float)            \
     X(Receiver, cf32, float)        \
-    X(Transmitter, float, cf32)
+    X(Transmitter, float, cf32)     \
+    X(ReceiverBank, cf32, float)

@@ -1,24 +1,31 @@
 // Channelizer: every instruction-set level against a plain per-frame
 // reference (bits), any split of a stream against one call (bits), the
 // response to tones against the mask (pass band, stop band and its aliases),
-// and the constructor's checks.
+// the constructor's checks, and the receiver bank on top of it on every level.
 #include <cmath>
 #include <complex>
+#include <numbers>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harness.hpp"
 #include "radio/channelizer.hpp"
+#include "radio/receiver_bank.hpp"
 
 using halvo::cf32;
 using halvo::Channelizer;
 
 using ProcessFn = void (*)(Channelizer&, const cf32*, cf32*, std::size_t);
 void channelizer_process_baseline(Channelizer&, const cf32*, cf32*, std::size_t);
+using BankFn = void (*)(halvo::radio::ReceiverBank&, const cf32*, float*, std::size_t);
+void receiver_bank_process_baseline(halvo::radio::ReceiverBank&, const cf32*, float*, std::size_t);
 #if defined(__x86_64__)
 void channelizer_process_v3(Channelizer&, const cf32*, cf32*, std::size_t);
 void channelizer_process_v4(Channelizer&, const cf32*, cf32*, std::size_t);
+void receiver_bank_process_v3(halvo::radio::ReceiverBank&, const cf32*, float*, std::size_t);
+void receiver_bank_process_v4(halvo::radio::ReceiverBank&, const cf32*, float*, std::size_t);
 #endif
 
 namespace {
@@ -251,6 +258,76 @@ TEST(invalid_parameters_name_the_parameter_the_value_and_the_range) {
         }
         halvo_test::info("want \"%s\", got \"%s\"", b.text, what.c_str());
         CHECK(what == b.text);
+    }
+}
+
+// The receiver bank: every level gives the baseline's bits, in one call and
+// in random splits (five NBFM channels on and off the channelizer's grid,
+// the squelch open on some and shut on others).
+TEST(receiver_bank_has_the_same_bits_on_every_level_and_for_any_split) {
+    using halvo::radio::ReceiverBank;
+    std::vector<std::pair<const char*, BankFn>> fns{{"baseline", receiver_bank_process_baseline}};
+#if defined(__x86_64__)
+    for (const Level& lv : levels()) {
+        if (std::string(lv.name) == "x86-64-v3") fns.push_back({lv.name, receiver_bank_process_v3});
+        if (std::string(lv.name) == "x86-64-v4") fns.push_back({lv.name, receiver_bank_process_v4});
+    }
+#endif
+    ReceiverBank proto = ReceiverBank::make(4, 400e3, 16, 48000.0, NAN, NAN, NAN, false, 700.0, 70.0);
+    const double offsets[] = {0.0, 26500.0, -100e3, 175e3, -175e3};
+    const double squelch[] = {-30.0, NAN, -30.0, -30.0, NAN};
+    for (int k = 0; k < 5; ++k) proto.add_channel(k, offsets[k], squelch[k]);
+    const std::size_t n = 32007;
+    halvo_test::Rng rng(5);
+    std::vector<cf32> x(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / 400e3;
+        const std::complex<double> v = 0.3 * std::polar(1.0, 2.0 * std::numbers::pi * 26800.0 * t) +
+                                       0.2 * std::polar(1.0, 2.0 * std::numbers::pi * (-99e3) * t + 3.0 * std::sin(2.0 * std::numbers::pi * 700.0 * t));
+        x[i] = cf32{static_cast<float>(v.real() + rng.uniform(-0.01, 0.01)), static_cast<float>(v.imag() + rng.uniform(-0.01, 0.01))};
+    }
+    const auto run = [&](BankFn fn, const std::vector<std::size_t>& sizes) {
+        ReceiverBank b = proto;
+        std::vector<std::vector<float>> rows(5);
+        std::size_t at = 0;
+        for (std::size_t len : sizes) {
+            const std::size_t count = b.output_count(len);
+            std::vector<float> out(5 * count, 12345.0f);
+            fn(b, x.data() + at, out.data(), len);
+            at += len;
+            for (std::size_t k = 0; k < 5; ++k) rows[k].insert(rows[k].end(), out.begin() + k * count, out.begin() + (k + 1) * count);
+        }
+        return rows;
+    };
+    const auto want = run(receiver_bank_process_baseline, {n});
+    CHECK(want[0].size() > 3000);
+    bool some_shut = false, some_sound = false;
+    for (const auto& r : want) {
+        float peak = 0.0f;
+        for (float v : r) peak = std::fmax(peak, std::fabs(v));
+        some_shut |= peak < 1e-30f;
+        some_sound |= peak > 0.1f;
+    }
+    CHECK(some_shut && some_sound);
+    for (const auto& [name, fn] : fns) {
+        for (int trial = 0; trial < 3; ++trial) {
+            std::vector<std::size_t> sizes;
+            std::size_t left = n;
+            while (left > 0) {
+                std::size_t len = trial == 0 ? left : static_cast<std::size_t>(rng.next() % (trial == 1 ? 40 : 9000));
+                if (len > left) len = left;
+                sizes.push_back(len);
+                left -= len;
+            }
+            halvo_test::info("receiver bank %s, trial %d (%zu calls)", name, trial, sizes.size());
+            const auto got = run(fn, sizes);
+            bool same = true;
+            for (std::size_t k = 0; k < 5; ++k) {
+                same &= got[k].size() == want[k].size();
+                for (std::size_t i = 0; same && i < got[k].size(); ++i) same = halvo_test::bits(got[k][i]) == halvo_test::bits(want[k][i]);
+            }
+            CHECK(same);
+        }
     }
 }
 

@@ -8,12 +8,14 @@
 // each of its levels this CPU runs (x86-64: each channel's own process(),
 // x86-64-v3: 8 lanes, x86-64-v4: 16 lanes). Blocks of 16 x 4096 samples
 // with the data in cache, state carried from block to block; the median of
-// the repetitions, every variant run in turn within each repetition. ns and cycles per channel-sample, the cycles against a
+// the repetitions, every variant run in turn within each repetition, timed
+// by the thread's CPU time. ns and cycles per channel-sample, the cycles against a
 // clock calibrated in the same run with a chain of dependent adds.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <random>
 #include <vector>
@@ -29,14 +31,24 @@ using halvo::kernels::KernelTable;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The thread's CPU time, not the wall clock: the machine is shared, and time
+// the thread spends descheduled would otherwise count against whichever
+// variant happened to be running.
+struct Clock {
+    using time_point = std::chrono::duration<double>;
+    static time_point now() {
+        timespec ts;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return time_point(double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec));
+    }
+};
 
 constexpr int kChannels = 16;
 constexpr std::size_t kBlock = 4096;  // samples per channel per call
 constexpr int kCalls = 16;            // calls per timed repetition
 constexpr int kReps = 15;             // repetitions; the median counts
 
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+double seconds(Clock::time_point a, Clock::time_point b) { return (b - a).count(); }
 
 // Core clock in GHz: 10^8 dependent integer adds take 10^8 cycles.
 double calibrate_ghz() {

@@ -43,22 +43,26 @@ HALVO_INLINE V transpose_pick(V a, V b, std::index_sequence<I...>) {
     return HALVO_SHUFFLE(a, b, (Second ? ((I & B) ? W + I : I + B) : ((I & B) ? W + I - B : I))...);
 }
 
-template <int B, class V>
-HALVO_INLINE void transpose_stage(V* r) {
+template <int B, int I, class V>
+HALVO_INLINE void transpose_pair(V* r) {
     constexpr int W = simd::kWidth<V>;
-    for (int i = 0; i < W; ++i) {
-        if (i & B) continue;
-        const V a = r[i], b = r[i + B];
-        r[i] = transpose_pick<B, false>(a, b, std::make_index_sequence<W>{});
-        r[i + B] = transpose_pick<B, true>(a, b, std::make_index_sequence<W>{});
-    }
-    if constexpr (2 * B < W) transpose_stage<2 * B>(r);
+    const V a = r[I], b = r[I + B];
+    r[I] = transpose_pick<B, false>(a, b, std::make_index_sequence<W>{});
+    r[I + B] = transpose_pick<B, true>(a, b, std::make_index_sequence<W>{});
+}
+
+// Straight-line code: every pair of the stage, then the next stage.
+template <int B, class V, std::size_t... P>
+HALVO_INLINE void transpose_stage(V* r, std::index_sequence<P...>) {
+    constexpr int W = simd::kWidth<V>;
+    (transpose_pair<B, static_cast<int>((P / B) * 2 * B + P % B)>(r), ...);
+    if constexpr (2 * B < W) transpose_stage<2 * B>(r, std::make_index_sequence<W / 2>{});
 }
 
 // r[i][j] becomes r[j][i].
 template <class V>
 HALVO_INLINE void transpose(V* r) {
-    transpose_stage<1>(r);
+    transpose_stage<1>(r, std::make_index_sequence<simd::kWidth<V> / 2>{});
 }
 
 // The even (real) and odd (imaginary) floats of lo then hi.

@@ -8,12 +8,15 @@
 // each of its levels this CPU runs (x86-64: each channel's own process(),
 // x86-64-v3: 8 lanes, x86-64-v4: 16 lanes). Blocks of 16 x 4096 samples
 // with the data in cache, state carried from block to block; the median of
-// the repetitions. ns and cycles per channel-sample, the cycles against a
+// the repetitions, every variant run in turn within each repetition, timed
+// by the thread's CPU time. ns and cycles per channel-sample, the cycles against a
 // clock calibrated in the same run with a chain of dependent adds.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -28,14 +31,24 @@ using halvo::kernels::KernelTable;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The thread's CPU time, not the wall clock: the machine is shared, and time
+// the thread spends descheduled would otherwise count against whichever
+// variant happened to be running.
+struct Clock {
+    using time_point = std::chrono::duration<double>;
+    static time_point now() {
+        timespec ts;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return time_point(double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec));
+    }
+};
 
 constexpr int kChannels = 16;
 constexpr std::size_t kBlock = 4096;  // samples per channel per call
 constexpr int kCalls = 16;            // calls per timed repetition
 constexpr int kReps = 15;             // repetitions; the median counts
 
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+double seconds(Clock::time_point a, Clock::time_point b) { return (b - a).count(); }
 
 // Core clock in GHz: 10^8 dependent integer adds take 10^8 cycles.
 double calibrate_ghz() {
@@ -57,17 +70,24 @@ double calibrate_ghz() {
     return best;
 }
 
-template <class F>
-double median_ns_per_channel_sample(F&& call) {
-    std::vector<double> t;
-    call();  // warm
+// Runs every variant once per repetition, in turn, so that a change in the
+// machine's load touches all of them alike; the median of each.
+std::vector<double> medians_ns_per_channel_sample(std::vector<std::function<void()>>& variants) {
+    std::vector<std::vector<double>> t(variants.size());
+    for (auto& v : variants) v();  // warm
     for (int r = 0; r < kReps; ++r) {
-        const auto t0 = Clock::now();
-        for (int c = 0; c < kCalls; ++c) call();
-        t.push_back(seconds(t0, Clock::now()) * 1e9 / (double(kCalls) * kChannels * kBlock));
+        for (std::size_t i = 0; i < variants.size(); ++i) {
+            const auto t0 = Clock::now();
+            for (int c = 0; c < kCalls; ++c) variants[i]();
+            t[i].push_back(seconds(t0, Clock::now()) * 1e9 / (double(kCalls) * kChannels * kBlock));
+        }
     }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
+    std::vector<double> out;
+    for (auto& ti : t) {
+        std::sort(ti.begin(), ti.end());
+        out.push_back(ti[ti.size() / 2]);
+    }
+    return out;
 }
 
 void fill(std::vector<float>& v, std::mt19937& rng) {
@@ -90,22 +110,48 @@ void bench(const char* name, C fresh, void (*BankKernelTable::*slot)(halvo::radi
     std::vector<Out> out(in.size());
     std::vector<C> singles(kChannels, fresh);
     const KernelTable& active = halvo::kernels::active();
-    const double t_single = median_ns_per_channel_sample([&] {
-        for (int k = 0; k < kChannels; ++k) (active.*single)(singles[k], in.data() + k * kBlock, out.data() + k * kBlock, kBlock);
-    });
-    std::printf("%-18s 16 single objects (%s)  %6.3f ns  %5.2f cycles per channel-sample\n", name, active.level,
-                t_single, t_single * g_ghz);
     std::vector<const BankKernelTable*> levels = {&halvo::kernels::bank_baseline};
 #if defined(__x86_64__)
     if (halvo::port::has_x86_64_v3()) levels.push_back(&halvo::kernels::bank_x86_64_v3);
     if (halvo::kernels::has_x86_64_v4()) levels.push_back(&halvo::kernels::bank_x86_64_v4);
 #endif
-    for (const BankKernelTable* level : levels) {
-        auto bank = halvo::radio::Bank<C>{std::vector<C>(kChannels, fresh)};
-        const double t = median_ns_per_channel_sample([&] { (level->*slot)(bank, in.data(), out.data(), in.size()); });
-        std::printf("%-18s bank of 16, %-10s      %6.3f ns  %5.2f cycles per channel-sample  %5.2fx\n", name,
-                    level->level, t, t * g_ghz, t_single / t);
+    std::vector<halvo::radio::Bank<C>> banks(levels.size(), halvo::radio::Bank<C>{std::vector<C>(kChannels, fresh)});
+    std::vector<std::function<void()>> variants;
+    variants.push_back([&] {
+        for (int k = 0; k < kChannels; ++k) (active.*single)(singles[k], in.data() + k * kBlock, out.data() + k * kBlock, kBlock);
+    });
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        variants.push_back([&, i] { (levels[i]->*slot)(banks[i], in.data(), out.data(), in.size()); });
     }
+    const std::vector<double> t = medians_ns_per_channel_sample(variants);
+    std::printf("%-18s 16 single objects (%s)  %6.3f ns  %5.2f cycles per channel-sample\n", name, active.level, t[0],
+                t[0] * g_ghz);
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        std::printf("%-18s bank of 16, %-10s      %6.3f ns  %5.2f cycles per channel-sample  %5.2fx\n", name,
+                    levels[i]->level, t[i + 1], t[i + 1] * g_ghz, t[0] / t[i + 1]);
+    }
+}
+
+// The C library's cosf and sinf of one phase each per channel-sample: the
+// bound of the FM and PM modulators, whose bits are those calls' (the phases
+// as small as the FM modulator's here: cosf and sinf take longer for large
+// ones).
+void bench_libm() {
+    std::mt19937 rng(2);
+    std::vector<float> phi(kChannels * kBlock), c(phi.size()), s(phi.size());
+    // The FmPhaseAccumMod bench's phases: its audio (normal, 0.5) times
+    // 2 pi 5000 / 48000.
+    std::normal_distribution<float> d(0.0f, 0.5f);
+    for (float& p : phi) p = d(rng) * 0.6544985f;
+    std::vector<std::function<void()>> variants = {[&] {
+        for (std::size_t i = 0; i < phi.size(); ++i) {
+            c[i] = std::cos(phi[i]);
+            s[i] = std::sin(phi[i]);
+        }
+    }};
+    const double t = medians_ns_per_channel_sample(variants)[0];
+    std::printf("%-18s cosf + sinf alone                %6.3f ns  %5.2f cycles per channel-sample\n", "(C library)", t,
+                t * g_ghz);
 }
 
 }  // namespace
@@ -127,6 +173,7 @@ int main() {
           &KernelTable::AmDsbMod);
     bench("CwKeyedMod", halvo::CwKeyedMod::make(48000, 700, 5, 5), &BankKernelTable::CwKeyedModBank,
           &KernelTable::CwKeyedMod);
+    bench_libm();
     bench("FmPhaseAccumMod", halvo::FmPhaseAccumMod::make(48000, 5000, 10000), &BankKernelTable::FmPhaseAccumModBank,
           &KernelTable::FmPhaseAccumMod);
     bench("PmDirectPhaseMod", halvo::PmDirectPhaseMod::make(48000, 1, -3000), &BankKernelTable::PmDirectPhaseModBank,

@@ -59,7 +59,7 @@ class Bank:
                 continue
             value = params[name]
             if np.ndim(value) == 0:
-                columns.append([value.item() if isinstance(value, np.generic) else value] * n)
+                columns.append([value.item() if isinstance(value, (np.generic, np.ndarray)) else value] * n)
                 continue
             values = np.asarray(value).tolist() if isinstance(value, np.ndarray) else list(value)
             if np.ndim(value) != 1 or len(values) != n:
@@ -119,7 +119,7 @@ class _BankSetter:
         bank = self._bank
         native = getattr(bank._native, self._name)
         if np.ndim(value) == 0:
-            native(-1, value.item() if isinstance(value, np.generic) else value)
+            native(-1, value.item() if isinstance(value, (np.generic, np.ndarray)) else value)
             return
         values = np.asarray(value).tolist() if isinstance(value, np.ndarray) else list(value)
         if np.ndim(value) != 1 or len(values) != bank._n:

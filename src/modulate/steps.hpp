@@ -110,10 +110,16 @@ struct FmPhaseAccumModStep {
         carrier.store(m.carrier, counter);
     }
 
-    HALVO_INLINE Complex<V> step(V x, std::uint32_t& counter) {
+    // The message step (cos, sin of x*k): the input's part alone, which a
+    // caller may take ahead for many samples (see pre() in radio/bank.hpp).
+    HALVO_INLINE Complex<V> pre(V x) const {
         const V phi = x * k;
-        message.c = simd::cos(phi);
-        message.s = simd::sin(phi);
+        return {simd::cos(phi), simd::sin(phi)};
+    }
+    HALVO_INLINE Complex<V> step(V x, std::uint32_t& counter) { return step_pre(pre(x), counter); }
+    HALVO_INLINE Complex<V> step_pre(Complex<V> turn, std::uint32_t& counter) {
+        message.c = turn.re;
+        message.s = turn.im;
         advance(counter, message, carrier);
         const V gr = gain * message.re, gi = gain * message.im;
         return {gr * carrier.re - gi * carrier.im, gi * carrier.re + gr * carrier.im};
@@ -132,9 +138,15 @@ struct PmDirectPhaseModStep {
     }
     void store(PmDirectPhaseMod& m, std::uint32_t counter) const { carrier.store(m.carrier, counter); }
 
-    HALVO_INLINE Complex<V> step(V x, std::uint32_t& counter) {
+    // The scaled phasor (cos, sin of x*sensitivity, times the gain): the
+    // input's part alone, which a caller may take ahead for many samples.
+    HALVO_INLINE Complex<V> pre(V x) const {
         const V phi = x * sensitivity;
-        const V cg = simd::cos(phi) * gain, sg = simd::sin(phi) * gain;
+        return {simd::cos(phi) * gain, simd::sin(phi) * gain};
+    }
+    HALVO_INLINE Complex<V> step(V x, std::uint32_t& counter) { return step_pre(pre(x), counter); }
+    HALVO_INLINE Complex<V> step_pre(Complex<V> scaled, std::uint32_t& counter) {
+        const V cg = scaled.re, sg = scaled.im;
         advance(counter, carrier);
         return {cg * carrier.re - sg * carrier.im, sg * carrier.re + cg * carrier.im};
     }

@@ -33,10 +33,6 @@ struct SetterArg<void (C::*)(A)> {
     using type = A;
 };
 
-// Samples per tile at the end of a block (fewer than the lane count), moved
-// between rows and lanes float by float.
-inline constexpr std::size_t kBankTile = 16;
-
 // Moving samples between rows and lanes: a square tile of W rows of W
 // floats is transposed in log2(W) stages of two-vector shuffles (stage B
 // swaps bit B of the row and the column index), complex rows are split into
@@ -47,22 +43,26 @@ HALVO_INLINE V transpose_pick(V a, V b, std::index_sequence<I...>) {
     return HALVO_SHUFFLE(a, b, (Second ? ((I & B) ? W + I : I + B) : ((I & B) ? W + I - B : I))...);
 }
 
-template <int B, class V>
-HALVO_INLINE void transpose_stage(V* r) {
+template <int B, int I, class V>
+HALVO_INLINE void transpose_pair(V* r) {
     constexpr int W = simd::kWidth<V>;
-    for (int i = 0; i < W; ++i) {
-        if (i & B) continue;
-        const V a = r[i], b = r[i + B];
-        r[i] = transpose_pick<B, false>(a, b, std::make_index_sequence<W>{});
-        r[i + B] = transpose_pick<B, true>(a, b, std::make_index_sequence<W>{});
-    }
-    if constexpr (2 * B < W) transpose_stage<2 * B>(r);
+    const V a = r[I], b = r[I + B];
+    r[I] = transpose_pick<B, false>(a, b, std::make_index_sequence<W>{});
+    r[I + B] = transpose_pick<B, true>(a, b, std::make_index_sequence<W>{});
+}
+
+// Straight-line code: every pair of the stage, then the next stage.
+template <int B, class V, std::size_t... P>
+HALVO_INLINE void transpose_stage(V* r, std::index_sequence<P...>) {
+    constexpr int W = simd::kWidth<V>;
+    (transpose_pair<B, static_cast<int>((P / B) * 2 * B + P % B)>(r), ...);
+    if constexpr (2 * B < W) transpose_stage<2 * B>(r, std::make_index_sequence<W / 2>{});
 }
 
 // r[i][j] becomes r[j][i].
 template <class V>
 HALVO_INLINE void transpose(V* r) {
-    transpose_stage<1>(r);
+    transpose_stage<1>(r, std::make_index_sequence<simd::kWidth<V> / 2>{});
 }
 
 // The even (real) and odd (imaginary) floats of lo then hi.
@@ -101,117 +101,158 @@ struct BankKernels {
         s.store(object, counter);
     }
 
-    // count (1..W) channels, rows of m samples each, one per lane.
-    template <class V>
+    // count (1..G*W) channels, rows of m samples each, one per lane: G groups
+    // of W lanes whose steps interleave, so that one group's recurrence runs
+    // while another's waits on its latency.
+    template <class V, int G = 1>
     HALVO_INLINE static void run_lanes(C* channels, int count, const In* in, Out* out, std::size_t m) {
         constexpr int W = simd::kWidth<V>;
+        constexpr int N = G * W;
         using Lanes = steps::Step<C, V>;
         static_assert(sizeof(Lanes) == sizeof(Scalar) * W);
-        // The step states, field by field across the lanes.
+        // The step states, field by field across the lanes of each group.
         std::uint32_t counter = 0;
-        alignas(64) float packed[kFields * W];
-        for (int j = 0; j < W; ++j) {
-            const Scalar s = Scalar::load(channels[std::min(j, count - 1)], counter);
-            float f[kFields];
-            std::memcpy(f, &s, sizeof f);
-            for (int q = 0; q < kFields; ++q) packed[q * W + j] = f[q];
+        Lanes lanes[G];
+        for (int g = 0; g < G; ++g) {
+            alignas(64) float packed[kFields * W];
+            for (int j = 0; j < W; ++j) {
+                const Scalar s = Scalar::load(channels[std::min(g * W + j, count - 1)], counter);
+                float f[kFields];
+                std::memcpy(f, &s, sizeof f);
+                for (int q = 0; q < kFields; ++q) packed[q * W + j] = f[q];
+            }
+            std::memcpy(&lanes[g], packed, sizeof(Lanes));
         }
-        Lanes lanes;
-        std::memcpy(&lanes, packed, sizeof lanes);
-        const In* rows[W];
-        for (int j = 0; j < W; ++j) rows[j] = in + static_cast<std::size_t>(std::min(j, count - 1)) * m;
+        std::uint32_t counters[G];
+        for (int g = 0; g < G; ++g) counters[g] = counter;
+        const In* rows[N];
+        for (int j = 0; j < N; ++j) rows[j] = in + static_cast<std::size_t>(std::min(j, count - 1)) * m;
         constexpr auto lanes_seq = std::make_index_sequence<W>{};
         std::size_t t0 = 0;
         // Whole tiles of W samples by transposes.
         for (; t0 + W <= m; t0 += W) {
             if constexpr (std::is_same_v<In, cf32>) {
-                V re[W], im[W];
-                for (int j = 0; j < W; ++j) {
-                    const float* r = &rows[j][t0].re;
-                    V lo, hi;
-                    std::memcpy(&lo, r, sizeof(V));
-                    std::memcpy(&hi, r + W, sizeof(V));
-                    re[j] = deinterleave<false>(lo, hi, lanes_seq);
-                    im[j] = deinterleave<true>(lo, hi, lanes_seq);
+                V re[G][W], im[G][W];
+                for (int g = 0; g < G; ++g) {
+                    for (int j = 0; j < W; ++j) {
+                        const float* r = &rows[g * W + j][t0].re;
+                        V lo, hi;
+                        std::memcpy(&lo, r, sizeof(V));
+                        std::memcpy(&hi, r + W, sizeof(V));
+                        re[g][j] = deinterleave<false>(lo, hi, lanes_seq);
+                        im[g][j] = deinterleave<true>(lo, hi, lanes_seq);
+                    }
+                    transpose(re[g]);
+                    transpose(im[g]);
                 }
-                transpose(re);
-                transpose(im);
-                V y[W];
-                for (int t = 0; t < W; ++t) y[t] = lanes.step({re[t], im[t]}, counter);
-                transpose(y);
-                for (int j = 0; j < count; ++j) std::memcpy(out + static_cast<std::size_t>(j) * m + t0, &y[j], sizeof(V));
-            } else {
-                V x[W];
-                for (int j = 0; j < W; ++j) std::memcpy(&x[j], rows[j] + t0, sizeof(V));
-                transpose(x);
-                V yre[W], yim[W];
+                V y[G][W];
                 for (int t = 0; t < W; ++t) {
-                    const simd::Complex<V> c = lanes.step(x[t], counter);
-                    yre[t] = c.re;
-                    yim[t] = c.im;
+                    for (int g = 0; g < G; ++g) y[g][t] = lanes[g].step({re[g][t], im[g][t]}, counters[g]);
                 }
-                transpose(yre);
-                transpose(yim);
-                for (int j = 0; j < count; ++j) {
-                    float* o = &out[static_cast<std::size_t>(j) * m + t0].re;
-                    const V lo = interleave<false>(yre[j], yim[j], lanes_seq);
-                    const V hi = interleave<true>(yre[j], yim[j], lanes_seq);
-                    std::memcpy(o, &lo, sizeof(V));
-                    std::memcpy(o + W, &hi, sizeof(V));
+                for (int g = 0; g < G; ++g) {
+                    transpose(y[g]);
+                    for (int j = 0; j < W && g * W + j < count; ++j) {
+                        std::memcpy(out + static_cast<std::size_t>(g * W + j) * m + t0, &y[g][j], sizeof(V));
+                    }
+                }
+            } else {
+                V x[G][W];
+                for (int g = 0; g < G; ++g) {
+                    for (int j = 0; j < W; ++j) std::memcpy(&x[g][j], rows[g * W + j] + t0, sizeof(V));
+                    transpose(x[g]);
+                }
+                V yre[G][W], yim[G][W];
+                if constexpr (requires(Lanes& l, V v) { l.pre(v); }) {
+                    // A step with a part that depends on the input alone
+                    // (C library calls, one per lane): that part for the
+                    // whole tile first, so no recurrence state is live
+                    // across the calls.
+                    decltype(lanes[0].pre(V{})) ahead[G][W];
+                    for (int g = 0; g < G; ++g) {
+                        for (int t = 0; t < W; ++t) ahead[g][t] = lanes[g].pre(x[g][t]);
+                    }
+                    for (int t = 0; t < W; ++t) {
+                        for (int g = 0; g < G; ++g) {
+                            const simd::Complex<V> c = lanes[g].step_pre(ahead[g][t], counters[g]);
+                            yre[g][t] = c.re;
+                            yim[g][t] = c.im;
+                        }
+                    }
+                } else {
+                    for (int t = 0; t < W; ++t) {
+                        for (int g = 0; g < G; ++g) {
+                            const simd::Complex<V> c = lanes[g].step(x[g][t], counters[g]);
+                            yre[g][t] = c.re;
+                            yim[g][t] = c.im;
+                        }
+                    }
+                }
+                for (int g = 0; g < G; ++g) {
+                    transpose(yre[g]);
+                    transpose(yim[g]);
+                    for (int j = 0; j < W && g * W + j < count; ++j) {
+                        float* o = &out[static_cast<std::size_t>(g * W + j) * m + t0].re;
+                        const V lo = interleave<false>(yre[g][j], yim[g][j], lanes_seq);
+                        const V hi = interleave<true>(yre[g][j], yim[g][j], lanes_seq);
+                        std::memcpy(o, &lo, sizeof(V));
+                        std::memcpy(o + W, &hi, sizeof(V));
+                    }
                 }
             }
         }
         // The rest, fewer than W samples, float by float.
-        for (; t0 < m; t0 += kBankTile) {
-            const std::size_t tt = std::min(kBankTile, m - t0);
-            if constexpr (std::is_same_v<In, cf32>) {
-                alignas(64) float re[kBankTile][W], im[kBankTile][W];
-                alignas(64) float y[kBankTile][W];
-                for (int j = 0; j < W; ++j) {
-                    const cf32* r = rows[j] + t0;
-                    for (std::size_t t = 0; t < tt; ++t) {
-                        re[t][j] = r[t].re;
-                        im[t][j] = r[t].im;
+        if (t0 < m) {
+            const std::size_t tt = m - t0;
+            for (int g = 0; g < G; ++g) {
+                const In* const* grows = rows + g * W;
+                if constexpr (std::is_same_v<In, cf32>) {
+                    alignas(64) float re[W][W], im[W][W], y[W][W];
+                    for (int j = 0; j < W; ++j) {
+                        for (std::size_t t = 0; t < tt; ++t) {
+                            re[t][j] = grows[j][t0 + t].re;
+                            im[t][j] = grows[j][t0 + t].im;
+                        }
                     }
-                }
-                for (std::size_t t = 0; t < tt; ++t) {
-                    simd::Complex<V> x;
-                    std::memcpy(&x.re, re[t], sizeof(V));
-                    std::memcpy(&x.im, im[t], sizeof(V));
-                    const V v = lanes.step(x, counter);
-                    std::memcpy(y[t], &v, sizeof(V));
-                }
-                for (int j = 0; j < count; ++j) {
-                    float* o = out + static_cast<std::size_t>(j) * m + t0;
-                    for (std::size_t t = 0; t < tt; ++t) o[t] = y[t][j];
-                }
-            } else {
-                alignas(64) float x[kBankTile][W];
-                alignas(64) float yre[kBankTile][W], yim[kBankTile][W];
-                for (int j = 0; j < W; ++j) {
-                    const float* r = rows[j] + t0;
-                    for (std::size_t t = 0; t < tt; ++t) x[t][j] = r[t];
-                }
-                for (std::size_t t = 0; t < tt; ++t) {
-                    V v;
-                    std::memcpy(&v, x[t], sizeof(V));
-                    const simd::Complex<V> c = lanes.step(v, counter);
-                    std::memcpy(yre[t], &c.re, sizeof(V));
-                    std::memcpy(yim[t], &c.im, sizeof(V));
-                }
-                for (int j = 0; j < count; ++j) {
-                    cf32* o = out + static_cast<std::size_t>(j) * m + t0;
-                    for (std::size_t t = 0; t < tt; ++t) o[t] = {yre[t][j], yim[t][j]};
+                    for (std::size_t t = 0; t < tt; ++t) {
+                        simd::Complex<V> x;
+                        std::memcpy(&x.re, re[t], sizeof(V));
+                        std::memcpy(&x.im, im[t], sizeof(V));
+                        const V v = lanes[g].step(x, counters[g]);
+                        std::memcpy(y[t], &v, sizeof(V));
+                    }
+                    for (int j = 0; j < W && g * W + j < count; ++j) {
+                        float* o = out + static_cast<std::size_t>(g * W + j) * m + t0;
+                        for (std::size_t t = 0; t < tt; ++t) o[t] = y[t][j];
+                    }
+                } else {
+                    alignas(64) float x[W][W], yre[W][W], yim[W][W];
+                    for (int j = 0; j < W; ++j) {
+                        for (std::size_t t = 0; t < tt; ++t) x[t][j] = grows[j][t0 + t];
+                    }
+                    for (std::size_t t = 0; t < tt; ++t) {
+                        V v;
+                        std::memcpy(&v, x[t], sizeof(V));
+                        const simd::Complex<V> c = lanes[g].step(v, counters[g]);
+                        std::memcpy(yre[t], &c.re, sizeof(V));
+                        std::memcpy(yim[t], &c.im, sizeof(V));
+                    }
+                    for (int j = 0; j < W && g * W + j < count; ++j) {
+                        cf32* o = out + static_cast<std::size_t>(g * W + j) * m + t0;
+                        for (std::size_t t = 0; t < tt; ++t) o[t] = {yre[t][j], yim[t][j]};
+                    }
                 }
             }
         }
-        std::memcpy(packed, &lanes, sizeof lanes);
-        for (int j = 0; j < count; ++j) {
-            float f[kFields];
-            for (int q = 0; q < kFields; ++q) f[q] = packed[q * W + j];
-            Scalar s;
-            std::memcpy(&s, f, sizeof s);
-            s.store(channels[j], counter);
+        for (int g = 0; g < G; ++g) {
+            alignas(64) float packed[kFields * W];
+            std::memcpy(packed, &lanes[g], sizeof(Lanes));
+            for (int j = 0; j < W && g * W + j < count; ++j) {
+                float f[kFields];
+                for (int q = 0; q < kFields; ++q) f[q] = packed[q * W + j];
+                Scalar s;
+                std::memcpy(&s, f, sizeof s);
+                s.store(channels[g * W + j], counters[g]);
+            }
         }
     }
 };
@@ -265,8 +306,10 @@ public:
                 }
             }
         } else {
-            for (std::size_t g = 0; g < rows; g += Width) {
-                const int count = static_cast<int>(std::min<std::size_t>(Width, rows - g));
+            // Two groups at once (their recurrences interleaved) while more
+            // than one group's worth of channels remains.
+            for (std::size_t g = 0; g < rows; g += 2 * Width) {
+                const int count = static_cast<int>(std::min<std::size_t>(2 * Width, rows - g));
                 C* group = channels.data() + g;
                 const In* gin = in + g * m;
                 Out* gout = out + g * m;
@@ -280,12 +323,18 @@ public:
                 } else if constexpr (Width == 16) {
                     if (count <= 8) {
                         K::template run_lanes<simd::lanes8>(group, count, gin, gout, m);
-                    } else {
+                    } else if (count <= 16) {
                         K::template run_lanes<simd::lanes16>(group, count, gin, gout, m);
+                    } else {
+                        K::template run_lanes<simd::lanes16, 2>(group, count, gin, gout, m);
                     }
                 } else {
                     static_assert(Width == 8);
-                    K::template run_lanes<simd::lanes8>(group, count, gin, gout, m);
+                    if (count <= 8) {
+                        K::template run_lanes<simd::lanes8>(group, count, gin, gout, m);
+                    } else {
+                        K::template run_lanes<simd::lanes8, 2>(group, count, gin, gout, m);
+                    }
                 }
             }
         }

@@ -30,48 +30,56 @@ struct MakeArgs<C (*)(A...)> {
 
 // Parameters for one channel: the first (the sample rate) 8 to 96 kHz, the
 // others 0.5 to 4000, booleans either way.
-template <class C>
-auto random_params(std::mt19937& rng) {
-    typename MakeArgs<decltype(&C::make)>::type args;
-    std::uniform_real_distribution<double> rate(8000.0, 96000.0), other(0.5, 4000.0);
-    int i = 0;
-    std::apply([&](auto&... a) {
-        ((a = [&]() -> std::remove_reference_t<decltype(a)> {
-              if constexpr (std::is_same_v<std::remove_reference_t<decltype(a)>, bool>) {
-                  return rng() & 1u;
-              } else {
-                  return i == 0 ? rate(rng) : other(rng);
-              }
-          }(), ++i), ...);
-    }, args);
+template <class A>
+A draw_param(std::mt19937& rng, std::size_t i) {
+    if constexpr (std::is_same_v<A, bool>) {
+        return (rng() & 1u) != 0;
+    } else {
+        std::uniform_real_distribution<double> rate(8000.0, 96000.0), other(0.5, 4000.0);
+        return static_cast<A>(i == 0 ? rate(rng) : other(rng));
+    }
+}
+
+template <class T, std::size_t... I>
+T draw_params(std::mt19937& rng, std::index_sequence<I...>) {
+    T args;
+    ((std::get<I>(args) = draw_param<std::tuple_element_t<I, T>>(rng, I)), ...);
     return args;
 }
 
+template <class C>
+auto random_params(std::mt19937& rng) {
+    using T = typename MakeArgs<decltype(&C::make)>::type;
+    return draw_params<T>(rng, std::make_index_sequence<std::tuple_size_v<T>>{});
+}
+
+template <auto Setter, class B, class C, class A>
+void apply_setter(B& bank, int k, const std::vector<C*>& singles, A value) {
+    bank.template set<Setter>(k, value);
+    for (C* single : singles) (single->*Setter)(value);
+}
+
 // A random setter of the class with a random value, on the bank's channel k
-// and on the single object alike. Classes without setters do nothing.
+// (every channel for k = -1) and on the matching single objects alike.
+// Classes without setters do nothing.
 template <class C, class B>
-void random_setter(B& bank, int k, C& single, std::mt19937& rng) {
+void random_setter(B& bank, int k, const std::vector<C*>& single, std::mt19937& rng) {
     std::uniform_real_distribution<double> u(-2.0, 2.0);
     const double v = u(rng);
-    const bool pick = rng() & 1u;
-    const auto apply = [&](auto setter, auto value) {
-        bank.template set<decltype(setter){}.value>(k, value);
-        (single.*(decltype(setter){}.value))(value);
-    };
-    (void)apply;
-    (void)pick;
+    const bool pick = (rng() & 1u) != 0;
     (void)v;
+    (void)pick;
     if constexpr (requires { &C::set_clamp; }) {
-        if (pick) return apply(std::integral_constant<decltype(&C::set_clamp), &C::set_clamp>{}, v > 0);
+        if (pick) return apply_setter<&C::set_clamp>(bank, k, single, v > 0);
     }
     if constexpr (requires { &C::set_deviation; }) {
-        if (pick) return apply(std::integral_constant<decltype(&C::set_deviation), &C::set_deviation>{}, 3000.0 * v);
+        if (pick) return apply_setter<&C::set_deviation>(bank, k, single, 3000.0 * v);
     }
     if constexpr (requires { &C::set_sensitivity; }) {
-        if (pick) return apply(std::integral_constant<decltype(&C::set_sensitivity), &C::set_sensitivity>{}, 5.0 * v);
+        if (pick) return apply_setter<&C::set_sensitivity>(bank, k, single, 5.0 * v);
     }
     if constexpr (requires { &C::set_gain; }) {
-        apply(std::integral_constant<decltype(&C::set_gain), &C::set_gain>{}, v);
+        apply_setter<&C::set_gain>(bank, k, single, v);
     }
 }
 
@@ -133,15 +141,11 @@ void check_class(const char* name, void (*BankKernelTable::*slot)(halvo::radio::
                 // the second block one channel set anew (its oscillators
                 // restart while the others run on).
                 const int k = static_cast<int>(rng() % (n + 1)) - 1;
-                if (k == -1) {
-                    for (int j = 0; j < n; ++j) {
-                        std::mt19937 same = rng;
-                        random_setter(bank, j, singles[j], same);
-                    }
-                    rng.discard(4);
-                } else {
-                    random_setter(bank, k, singles[k], rng);
+                std::vector<C*> targets;
+                for (int j = 0; j < n; ++j) {
+                    if (k == -1 || k == j) targets.push_back(&singles[j]);
                 }
+                random_setter(bank, k, targets, rng);
                 if (block == 1) {
                     const int j = static_cast<int>(rng() % n);
                     const auto params = random_params<C>(rng);

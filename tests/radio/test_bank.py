@@ -98,6 +98,11 @@ def test_defaults_and_surface():
     assert "set_gain" in dir(hr.Bank(halvo_sdr.CwKeyedMod, 2, sample_rate=8_000, tone_hz=700, rise_ms=5, fall_ms=5))
     assert "Bank" in hr.__all__ and not any(name.endswith("DemodBank") for name in hr.__all__)
     assert bank.process(np.zeros((3, 0), np.complex64)).shape == (3, 0)
+    # NumPy scalars and 0-d arrays count as scalars.
+    zero_d = hr.Bank(halvo_sdr.AmEnvelopeDemod, 3, fs=np.float32(48_000), audio_bw_hz=np.array(3_000.0),
+                     abs_approx=np.bool_(True))
+    for k, row in enumerate(zero_d.process(x)):
+        assert_same_bits(row, halvo_sdr.AmEnvelopeDemod(48_000, 3_000.0, True).process(x[k]))
 
 
 FM = dict(fs=48_000.0, dev_hz=5_000.0, audio_bw_hz=3_000.0)

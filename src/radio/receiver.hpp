@@ -119,6 +119,7 @@ inline int channel_decimation(double fs, double audio_fs, double min_rate) {
 // rate has a resampling ratio to audio_fs, the one whose channel filter
 // (one stage or two, chain.hpp) costs the fewest multiply-adds per input
 // sample, the larger on a tie.
+// transition < 0: FM's, min(pass, the selector's default at that decimation).
 inline int sideband_decimation(double fs, double audio_fs, double min_rate, double pass, double transition) {
     const double cap = std::fmin(std::floor(fs / min_rate), static_cast<double>(frontend::kMaxFactor));
     if (cap < 2.0) return 1;
@@ -128,7 +129,10 @@ inline int sideband_decimation(double fs, double audio_fs, double min_rate, doub
         long long l = 0, m = 0;
         if (!frontend::rational_ratio(audio_fs / (fs / d), l, m)) continue;
         double cost = 0.0;
-        frontend::plan_first_stage(fs, 1, d, pass, pass + transition, 70.0, &cost);
+        const double tr = transition >= 0.0
+                              ? transition
+                              : std::fmin(pass, frontend::ChannelSelector::default_transition(fs, d, 2.0 * pass));
+        frontend::plan_first_stage(fs, 1, d, pass, pass + tr, 70.0, &cost);
         if (best_d == 1 || cost < best) {
             best = cost;
             best_d = d;
@@ -207,7 +211,8 @@ struct Receiver {
         const double min_rate = min_channel_rate(r.mode, bw, audio_bw);
         r.decimation = (r.mode == Mode::usb || r.mode == Mode::lsb)
                            ? sideband_decimation(fs, audio_fs, min_rate, 0.5 * bw, std::fmin(200.0, 0.1 * bw))
-                           : channel_decimation(fs, audio_fs, min_rate);
+                       : fm ? sideband_decimation(fs, audio_fs, min_rate, 0.5 * bw, -1.0)
+                            : channel_decimation(fs, audio_fs, min_rate);
         r.fs_ch = fs / r.decimation;
         // The channel's centre: the carrier, or beside the dial for SSB.
         double centre = offset_hz;

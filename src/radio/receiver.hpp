@@ -113,8 +113,9 @@ inline int channel_decimation(double fs, double audio_fs, double min_rate) {
 
 // SSB's channel filter has a sharp edge (a 200 Hz transition), whose taps
 // grow with the rate it runs at: 240 kHz -> 48 kHz at decimation 5 would be
-// some 5400 taps per channel sample. So SSB decimates as far as the mode's
-// minimum rate allows and lets the audio resampler go back up: among the
+// some 5400 taps per channel sample; and 5 is prime, so no two-stage plan.
+// So SSB and FM decimate as far as the mode's minimum rate allows and let
+// the audio resampler go back up: among the
 // decimations from cap/2 to cap (cap = floor(fs/min_rate)) whose channel
 // rate has a resampling ratio to audio_fs, the one whose channel filter
 // (one stage or two, chain.hpp) costs the fewest multiply-adds per input

@@ -111,6 +111,37 @@ inline int channel_decimation(double fs, double audio_fs, double min_rate) {
     return static_cast<int>(std::fmin(cap, static_cast<double>(frontend::kMaxFactor)));
 }
 
+// SSB's channel filter has a sharp edge (a 200 Hz transition), whose taps
+// grow with the rate it runs at: 240 kHz -> 48 kHz at decimation 5 would be
+// some 5400 taps per channel sample; and 5 is prime, so no two-stage plan.
+// So SSB and FM decimate as far as the mode's minimum rate allows and let
+// the audio resampler go back up: among the
+// decimations from cap/2 to cap (cap = floor(fs/min_rate)) whose channel
+// rate has a resampling ratio to audio_fs, the one whose channel filter
+// (one stage or two, chain.hpp) costs the fewest multiply-adds per input
+// sample, the larger on a tie.
+// transition < 0: FM's, min(pass, the selector's default at that decimation).
+inline int sideband_decimation(double fs, double audio_fs, double min_rate, double pass, double transition) {
+    const double cap = std::fmin(std::floor(fs / min_rate), static_cast<double>(frontend::kMaxFactor));
+    if (cap < 2.0) return 1;
+    int best_d = 1;
+    double best = 0.0;
+    for (int d = static_cast<int>(cap); d >= 1 && d >= static_cast<int>(cap) / 2; --d) {
+        long long l = 0, m = 0;
+        if (!frontend::rational_ratio(audio_fs / (fs / d), l, m)) continue;
+        double cost = 0.0;
+        const double tr = transition >= 0.0
+                              ? transition
+                              : std::fmin(pass, frontend::ChannelSelector::default_transition(fs, d, 2.0 * pass));
+        frontend::plan_first_stage(fs, 1, d, pass, pass + tr, 70.0, &cost);
+        if (best_d == 1 || cost < best) {
+            best = cost;
+            best_d = d;
+        }
+    }
+    return best_d == 1 ? channel_decimation(fs, audio_fs, min_rate) : best_d;
+}
+
 inline constexpr std::size_t kReceiverChunk = 4096;  // input samples per pass through the stages
 
 struct Receiver {
@@ -178,7 +209,11 @@ struct Receiver {
 
         const double bw = r.bandwidth_hz;
         const double audio_bw = (r.mode == Mode::cw) ? cw_pitch_hz + bw : d.audio_bw_hz;
-        r.decimation = channel_decimation(fs, audio_fs, min_channel_rate(r.mode, bw, audio_bw));
+        const double min_rate = min_channel_rate(r.mode, bw, audio_bw);
+        r.decimation = (r.mode == Mode::usb || r.mode == Mode::lsb)
+                           ? sideband_decimation(fs, audio_fs, min_rate, 0.5 * bw, std::fmin(200.0, 0.1 * bw))
+                       : fm ? sideband_decimation(fs, audio_fs, min_rate, 0.5 * bw, -1.0)
+                            : channel_decimation(fs, audio_fs, min_rate);
         r.fs_ch = fs / r.decimation;
         // The channel's centre: the carrier, or beside the dial for SSB.
         double centre = offset_hz;

@@ -28,10 +28,13 @@ namespace halvo::frontend {
 inline double padded(double taps_per_phase) { return std::fmax(16.0, std::ceil(taps_per_phase / 16.0) * 16.0); }
 
 // The first stage's decimation (1: one stage) for a filter of gain 1 at rate
-// l*fs_in decimating by m (l = 1 only; with l > 1 it is one stage).
-inline int plan_first_stage(double fs, int l, int m, double pass, double stop, double stopband_db) {
+// l*fs_in decimating by m (l = 1 only; with l > 1 it is one stage); cost, if
+// given, gets the plan's multiply-adds per input sample.
+inline int plan_first_stage(double fs, int l, int m, double pass, double stop, double stopband_db,
+                            double* cost_out = nullptr) {
+    double best = 2.0 * padded(lowpass_length(l * fs, pass, stop, stopband_db) / l) * l / m;
+    if (cost_out) *cost_out = best;
     if (l != 1) return 1;
-    double best = 2.0 * padded(lowpass_length(fs, pass, stop, stopband_db)) / m;
     int best_d1 = 1;
     for (int d1 = 2; d1 < m; ++d1) {
         if (m % d1 != 0) continue;
@@ -45,6 +48,7 @@ inline int plan_first_stage(double fs, int l, int m, double pass, double stop, d
             best_d1 = d1;
         }
     }
+    if (cost_out) *cost_out = best;
     return best_d1;
 }
 

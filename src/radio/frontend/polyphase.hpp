@@ -216,7 +216,9 @@ struct PolyphaseFir {
                     const float* gb = g.data() + static_cast<std::size_t>(phase) * k;
                     step();
                     if constexpr (sizeof(Out) == sizeof(cf32)) {
-                        if (ga == gb)
+                        if (ga == gb && ob - oa == 8)  // decimation 8: the second window is the first one vector on
+                            dot2_complex_shared(ga, br.data() + oa, bi.data() + oa, 8, k, out + o);
+                        else if (ga == gb)
                             dot2_complex_shared(ga, br.data() + oa, bi.data() + oa, ob - oa, k, out + o);
                         else
                             dot2_complex(ga, gb, oa, ob, out + o);

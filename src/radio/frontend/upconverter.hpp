@@ -92,7 +92,10 @@ struct Upconverter {
                 re[h + i] = in[done + i].re;
                 im[h + i] = in[done + i].im;
             }
-            for (std::size_t i = 0; i < c; ++i, o += step) phases(re + i, im + i, o);
+            if (fir.k == 16)  // the common short design, its loops unrolled
+                for (std::size_t i = 0; i < c; ++i, o += step) phases<16>(re + i, im + i, o);
+            else
+                for (std::size_t i = 0; i < c; ++i, o += step) phases<0>(re + i, im + i, o);
             std::memmove(re, re + c, h * sizeof(float));
             std::memmove(im, im + c, h * sizeof(float));
             done += c;
@@ -102,9 +105,11 @@ struct Upconverter {
         simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), 2 * total);
     }
 
-    // The I outputs of the window wr, wi (k samples, oldest first) to y.
+    // The I outputs of the window wr, wi (k samples, oldest first) to y;
+    // K: k when known at compile time, else 0.
+    template <std::size_t K>
     HALVO_INLINE void phases(const float* wr, const float* wi, cf32* y) const {
-        const std::size_t k = fir.k, total = static_cast<std::size_t>(interpolation);
+        const std::size_t k = K ? K : fir.k, total = static_cast<std::size_t>(interpolation);
         for (std::size_t first = 0; first < total; first += 8) {
             const float* g = gt.data() + (first / 8) * k * 8;
             // P[l] over the taps j = l, l+16, ...; then the fixed tree.

@@ -10,7 +10,7 @@
 //   using NamePy = PyClass<Name, "halvo_radio", &Name::make, "Name(fs, n_taps=64)\n--\n\nWhat it does.",
 //       Process<&kernels::RadioKernelTable::Name, "process($self, iq)">, Method<&Name::delay, "delay($self)">>;
 //
-// registers the type halvo_radio.Name (NamePy::spec).
+// registers the type halvo_radio.Name (NamePy::type_spec).
 #pragma once
 
 #include "binding.hpp"
@@ -232,12 +232,12 @@ struct Defaults<Sig, std::index_sequence<I...>> {
 
 // A class of `Module` ("builtins", "halvo_radio", ...): its state record,
 // its make function, its docstring (opening with its text signature) and its
-// method rows; `spec` is the type spec the class list registers.
+// method rows; `type_spec` is the PyType_Spec the class list registers.
 template <class T, Text Module, auto Make, Text Doc, class... Rows>
 struct PyClass {
     static inline PyMethodDef methods[] = {Rows::template row<Doc>()..., {nullptr, nullptr, 0, nullptr}};
     static inline PyType_Slot slots[6];
-    static inline PyType_Spec spec =
+    static inline PyType_Spec type_spec =
         make_spec<T>(kQualifiedName<Module, Doc>.s, kDocstring<Doc>.s,
                      construct<T, kDescriptor<Doc, Doc, true>, Make, Defaults<Doc>::values, kSplit<Doc>.count>, methods,
                      slots);

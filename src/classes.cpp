@@ -54,7 +54,7 @@ using PmDirectPhaseModPy = PyClass<PmDirectPhaseMod, "builtins", &PmDirectPhaseM
 }  // namespace
 
 const ClassEntry kClasses[kClassCount] = {
-#define HALVO_CLASS_ENTRY(Class, In, Out) {#Class, &Class##Py::spec},
+#define HALVO_CLASS_ENTRY(Class, In, Out) {#Class, &Class##Py::type_spec},
     HALVO_CLASSES(HALVO_CLASS_ENTRY)
 #undef HALVO_CLASS_ENTRY
 };

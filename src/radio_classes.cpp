@@ -97,7 +97,7 @@ using ReceiverBankPy = PyClass<ReceiverBank, "halvo_radio._native", &ReceiverBan
 }  // namespace
 
 const ClassEntry kRadioClasses[kRadioClassCount] = {
-#define HALVO_CLASS_ENTRY(Class, In, Out) {#Class, &Class##Py::spec},
+#define HALVO_CLASS_ENTRY(Class, In, Out) {#Class, &Class##Py::type_spec},
     HALVO_RADIO_CLASSES(HALVO_CLASS_ENTRY)
 #undef HALVO_CLASS_ENTRY
 #define HALVO_BANK_ENTRY(Class, In, Out) {#Class "Bank", &Class##Bank_spec},

@@ -427,8 +427,9 @@ FIGURES: dict[str, Callable[[], Figure]] = {f.__name__: f for f in (
 
 # Pictures that the examples draw themselves: (script, arguments, the PNG it writes).
 EXAMPLE_FIGURES: dict[str, tuple[str, list[str], str]] = {
-    "example_round_trip_fm": ("round_trip.py", ["--mode", "fm"], "round_trip_fm.png"),
-    "example_receiver_ssb": ("receiver.py", ["--channel", "ssb"], "receiver_ssb.png"),
+    "example_round_trip_nbfm": ("round_trip.py", ["--mode", "nbfm"], "round_trip_nbfm.png"),
+    "example_receiver_usb": ("receiver.py", ["--channel", "usb"], "receiver_usb.png"),
+    "example_band": ("band.py", ["--seconds", "2"], "band.png"),
 }
 
 

@@ -15,6 +15,9 @@ import pytest
 from halvo_radio import Receiver, Transmitter
 
 GR_PYTHON = "/usr/bin/python3"
+# GNU Radio is not ours to sanitize: its interpreter runs without the sanitizer
+# runtime that robustness/sanitize.sh preloads into every child process.
+GR_ENV = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS")}
 AUDIO_FS, FS, DEV = 48_000.0, 240_000.0, 5_000.0
 TONES = ((400.0, 0.3), (1_100.0, 0.25), (2_300.0, 0.2))   # the message: three tones, peak below full scale
 
@@ -22,7 +25,8 @@ TONES = ((400.0, 0.3), (1_100.0, 0.25), (2_300.0, 0.2))   # the message: three t
 def gnuradio_available():
     if os.environ.get("HALVO_SKIP_GNURADIO") or not os.path.exists(GR_PYTHON):
         return False
-    proc = subprocess.run([GR_PYTHON, "-c", "from gnuradio import analog, blocks, gr"], capture_output=True)
+    proc = subprocess.run([GR_PYTHON, "-c", "from gnuradio import analog, blocks, gr"], capture_output=True,
+                          env=GR_ENV)
     return proc.returncode == 0
 
 
@@ -37,7 +41,8 @@ def run_flowgraph(tmp_path, body):
         from gnuradio import analog, blocks, gr
         tb = gr.top_block()
     """) + textwrap.dedent(body) + "\ntb.run()\n"
-    proc = subprocess.run([GR_PYTHON, "-c", script], cwd=tmp_path, capture_output=True, text=True, timeout=300)
+    proc = subprocess.run([GR_PYTHON, "-c", script], cwd=tmp_path, capture_output=True, text=True, timeout=300,
+                          env=GR_ENV)
     assert proc.returncode == 0, proc.stderr
 
 

@@ -207,7 +207,8 @@ class TestHelpers:
             sigmf.DATATYPE_KEY: datatype, sigmf.SAMPLE_RATE_KEY: 2.048e6, sigmf.VERSION_KEY: sigmf.__specification__})
         meta.add_capture(0, metadata={sigmf.FREQUENCY_KEY: 433.92e6})
         meta.tofile(str(tmp_path / "r"))
-        for name in ("r.sigmf-meta", "r.sigmf-data"):
+        sigmf.fromfile(str(tmp_path / "r.sigmf-meta")).tofile(str(tmp_path / "r.sigmf"))   # and as an archive
+        for name in ("r.sigmf-meta", "r.sigmf-data", "r.sigmf"):
             with sdrio.IqRecording(tmp_path / name) as rec:
                 assert (rec.format, rec.sample_rate, rec.center_hz, rec.num_samples) == ("sigmf", 2.048e6, 433.92e6, 2500)
                 blocks = list(rec.blocks(1024))

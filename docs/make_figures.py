@@ -558,19 +558,33 @@ def resampler_data() -> dict[str, Any]:
     gains = [float(np.sqrt(np.mean(np.abs(
         Resampler(fs_in, fs_out, bandwidth=bw, stopband_db=a).process(cis(f, fs_in, (settle + n_out) * step))[settle:]
         .astype(np.complex128)) ** 2))) for f in freqs]
+    # A wanted carrier at +10 kHz and one at +30 kHz, which 48 kHz would fold onto -18 kHz.
+    n = 1 << 17
+    x = np.asarray(cis(10_000.0, fs_in, n) + cis(30_000.0, fs_in, n), np.complex64)
+    y = Resampler(fs_in, fs_out, bandwidth=bw, stopband_db=a).process(x)
     return {"fs_in": fs_in, "fs_out": fs_out, "bandwidth": bw, "stopband_db": a, "edge": edge, "stop": stop,
-            "f": freqs, "db": db(gains)}
+            "f": freqs, "db": db(gains), "x": x, "y": y[256:]}
 
 
 def radio_resampler() -> Figure:
     d = resampler_data()
-    fig, ax = plt.subplots(figsize=(9, 4), constrained_layout=True)
-    ax.plot(d["f"] / 1e3, d["db"], label="measured: input frequency → output level")
-    mask_lines(ax, d["edge"], d["stop"], d["fs_in"] / 2, d["stopband_db"])
-    ax.set(xlabel="input frequency (kHz)", ylabel="gain (dB)", ylim=(-130, 5),
-           title="Resampler(240e3, 48e3): flat to 0.9 × 24 kHz, ≥ 70 dB from 26.4 kHz\n"
-                 "(48 − 21.6: the first frequency whose alias reaches the passband) to 120 kHz")
-    ax.legend(loc="upper right")
+    fig, ax = plt.subplots(3, 1, figsize=(9, 9), constrained_layout=True)
+    ax[0].plot(d["f"] / 1e3, d["db"], label="measured: input frequency → output level")
+    mask_lines(ax[0], d["edge"], d["stop"], d["fs_in"] / 2, d["stopband_db"])
+    ax[0].set(xlabel="input frequency (kHz)", ylabel="gain (dB)", ylim=(-130, 5),
+              title="Resampler(240e3, 48e3): flat to 0.9 × 24 kHz, ≥ 70 dB from 26.4 kHz\n"
+                    "(48 − 21.6: the first frequency whose alias reaches the passband) to 120 kHz")
+    ax[0].legend(loc="upper right")
+    f, p = spectrum_db(d["x"], d["fs_in"], 8192)
+    ax[1].plot(f / 1e3, p, lw=0.7)
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-140, 10),
+              title="input at 240 kHz: carriers at +10 kHz and +30 kHz (equal levels)")
+    f, p = spectrum_db(d["y"], d["fs_out"], 4096)
+    ax[2].plot(f / 1e3, p, lw=0.7)
+    ax[2].axvline(-18, color="C3", ls=":", lw=0.8)
+    ax[2].annotate("where +30 kHz would fold", (-17.5, -40))
+    ax[2].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-140, 10),
+              title="output at 48 kHz: the +10 kHz carrier; the +30 kHz one ≥ 70 dB down at −18 kHz")
     return fig
 
 

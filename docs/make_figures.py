@@ -449,10 +449,337 @@ FIGURES: dict[str, Callable[[], Figure]] = {f.__name__: f for f in (
     pm_quadrature_demod, am_dsb_mod, cw_keyed_mod, ssb_phasing_mod, fm_phase_accum_mod,
     pm_direct_phase_mod)}
 
+# ------------------------------------------------------------ halvo_radio
+#
+# Responses are measured through the objects themselves: one fresh object per
+# test tone, the steady-state output projected onto the tone it should give.
+# Each *_data function returns what its figure draws and what tests/test_docs.py
+# checks against the promised mask.
+
+def db(x: npt.ArrayLike) -> npt.NDArray[np.float64]:
+    return np.asarray(20 * np.log10(np.maximum(np.abs(np.asarray(x)), 1e-12)), np.float64)
+
+
+def cis(f: float, fs: float, n: int, start: int = 0) -> C64:
+    """exp(2 pi j f k / fs) for k = start .. start+n-1, as complex64."""
+    k = np.arange(start, start + n, dtype=np.float64)
+    return np.asarray(np.exp(2j * np.pi * ((f / fs * k) % 1.0)), np.complex64)
+
+
+def level_of(y: npt.NDArray[Any], f: float, fs: float, start: int) -> float:
+    """|a| of the least-squares fit a * exp(2 pi j f k / fs) to y[k], k = start ..."""
+    ref = np.exp(2j * np.pi * ((f / fs * np.arange(start, start + len(y), dtype=np.float64)) % 1.0))
+    return float(abs(np.vdot(ref, np.asarray(y, np.complex128))) / len(y))
+
+
+def response_grid(stop: float, nyquist: float) -> npt.NDArray[np.float64]:
+    """Test frequencies 0 .. nyquist: 400 up to 3 x the stopband edge, 600 over the whole band."""
+    return np.unique(np.concatenate([np.linspace(0, 3 * stop, 400), np.linspace(0, nyquist, 600)]))
+
+
+def mask_lines(ax: Any, edge: float, stop: float, nyquist: float, stopband_db: float, scale: float = 1e3) -> None:
+    """The promised mask: +-0.5 dB to `edge`, -stopband_db from `stop` on."""
+    kw = {"color": "C3", "lw": 1.2}
+    ax.plot([0, edge / scale], [0.5, 0.5], **kw, label="mask: ±0.5 dB, −%g dB" % stopband_db)
+    ax.plot([0, edge / scale], [-0.5, -0.5], **kw)
+    ax.plot([stop / scale, nyquist / scale], [-stopband_db, -stopband_db], **kw)
+    ax.axvline(stop / scale, color="C3", ls=":", lw=0.8)
+
+
+def lowpass_taps_data() -> dict[str, Any]:
+    from halvo_radio import lowpass_taps
+    fs, fp, fst, a = 48_000.0, 3_000.0, 5_000.0, 70.0
+    h = lowpass_taps(fs, fp, fst, a)
+    f = np.linspace(0, fs / 2, 8193)
+    hf = np.abs(np.exp(-2j * np.pi * np.outer(f / fs, np.arange(len(h)))) @ h.astype(np.float64))
+    return {"fs": fs, "passband_hz": fp, "stopband_hz": fst, "stopband_db": a, "taps": h, "f": f, "db": db(hf),
+            "edge": fp, "stop": fst}
+
+
+def radio_lowpass_taps() -> Figure:
+    d = lowpass_taps_data()
+    fig, ax = plt.subplots(1, 2, figsize=(9, 3.8), constrained_layout=True,
+                           gridspec_kw={"width_ratios": [2, 1]})
+    fig.suptitle(f"lowpass_taps({d['fs']:g}, {d['passband_hz']:g}, {d['stopband_hz']:g}, "
+                 f"{d['stopband_db']:g}): {len(d['taps'])} float32 taps")
+    ax[0].plot(d["f"] / 1e3, d["db"], label="response of the float32 taps")
+    mask_lines(ax[0], d["passband_hz"], d["stopband_hz"], d["fs"] / 2, d["stopband_db"])
+    ax[0].set(xlabel="frequency (kHz)", ylabel="gain (dB)", ylim=(-120, 5))
+    ax[0].legend(loc="upper right")
+    ax[1].plot(d["f"] / 1e3, d["db"])
+    ax[1].axhline(0.5, color="C3")
+    ax[1].axhline(-0.5, color="C3")
+    ax[1].set(xlim=(0, d["passband_hz"] * 1.2 / 1e3), ylim=(-1, 1), xlabel="frequency (kHz)",
+              title="passband, close up")
+    return fig
+
+
+def channel_selector_data() -> dict[str, Any]:
+    """ChannelSelector(1.024 MS/s, 0 Hz, decimation 64, 8 kHz, transition 8 kHz):
+    the gain from each input frequency to the output (where it lands after
+    decimation), and a crowded band before and after."""
+    from halvo_radio import ChannelSelector
+    fs, dec, bw, tr, a = 1_024_000.0, 64, 8_000.0, 8_000.0, 70.0
+    edge, stop = bw / 2, bw / 2 + tr
+    freqs = response_grid(stop, fs / 2)
+    settle, n_out = 64, 256
+    gains = []
+    for f in freqs:
+        y = ChannelSelector(fs, 0.0, dec, bw, transition_hz=tr, stopband_db=a).process(
+            cis(f, fs, (settle + n_out) * dec))
+        # One tone in, one tone out (wherever it lands after decimation): its RMS is the gain.
+        gains.append(float(np.sqrt(np.mean(np.abs(y[settle:].astype(np.complex128)) ** 2))))
+    # A band of eight equal carriers 20 kHz apart with noise, the channel at 100 kHz.
+    n = 1 << 18
+    rng = np.random.default_rng(4)
+    band = sum(cis(100_000.0 + 20_000.0 * k + 1_000.0, fs, n) for k in range(-4, 4))
+    band = np.asarray(band + 1e-4 * (rng.standard_normal(n) + 1j * rng.standard_normal(n)), np.complex64)
+    sel = ChannelSelector(fs, 100_000.0, dec, bw, transition_hz=tr, stopband_db=a)
+    out = sel.process(band)
+    return {"fs": fs, "decimation": dec, "bandwidth_hz": bw, "transition_hz": tr, "stopband_db": a,
+            "edge": 0.9 * edge, "stop": stop, "f": freqs, "db": db(gains), "band": band,
+            "out": out[sel.delay.__ceil__() + 16:], "fs_out": sel.fs_out}
+
+
+def radio_channel_selector() -> Figure:
+    d = channel_selector_data()
+    fig = plt.figure(figsize=(9, 10), constrained_layout=True)
+    gs = fig.add_gridspec(3, 2)
+    fig.suptitle("ChannelSelector(1.024e6, offset_hz, 64, 8000, transition_hz=8000):\n"
+                 "an 8 kHz channel, ≥ 70 dB from 12 kHz off centre, 16 kHz out")
+    for col, (hi, what) in enumerate(((40_000.0, "near the channel"), (d["fs"] / 2, "up to fs/2"))):
+        ax = fig.add_subplot(gs[0, col])
+        ax.plot(d["f"] / 1e3, d["db"], label="measured: input frequency → output level")
+        mask_lines(ax, d["edge"], d["stop"], d["fs"] / 2, d["stopband_db"])
+        ax.set(xlim=(0, hi / 1e3), xlabel="input frequency − offset_hz (kHz)", ylabel="gain (dB)",
+               ylim=(-130, 5), title=f"response, {what} (aliases included)")
+        if col == 0:
+            ax.legend(loc="lower left")
+    ax = fig.add_subplot(gs[1, :])
+    f, p = spectrum_db(d["band"], d["fs"], 16384)
+    ax.plot(f / 1e3, p, lw=0.6)
+    ax.axvspan(96, 104, color="C1", alpha=0.3, label="the channel, 100 kHz ± 4 kHz")
+    ax.set(xlim=(0, 200), xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-100, 10),
+           title="input: eight carriers 20 kHz apart (+1 kHz) in noise")
+    ax.legend(loc="upper right")
+    ax = fig.add_subplot(gs[2, :])
+    f, p = spectrum_db(d["out"], d["fs_out"], 2048)
+    ax.plot(f / 1e3, p, lw=0.8)
+    ax.set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-130, 10),
+           title="output at 16 kHz: the 101 kHz carrier at +1 kHz; the neighbours (±20 kHz) ≥ 70 dB down")
+    return fig
+
+
+def resampler_data() -> dict[str, Any]:
+    """Resampler(240 kHz, 48 kHz, complex64): input frequency -> output level."""
+    from halvo_radio import Resampler
+    fs_in, fs_out, bw, a = 240_000.0, 48_000.0, 0.9, 70.0
+    f_low = min(fs_in, fs_out) / 2
+    edge, stop = bw * f_low, 2 * f_low - bw * f_low
+    freqs = response_grid(stop, fs_in / 2)
+    settle, n_out = 64, 256
+    step = int(fs_in // fs_out)
+    gains = [float(np.sqrt(np.mean(np.abs(
+        Resampler(fs_in, fs_out, bandwidth=bw, stopband_db=a).process(cis(f, fs_in, (settle + n_out) * step))[settle:]
+        .astype(np.complex128)) ** 2))) for f in freqs]
+    # A wanted carrier at +10 kHz and one at +30 kHz, which 48 kHz would fold onto -18 kHz.
+    n = 1 << 17
+    x = np.asarray(cis(10_000.0, fs_in, n) + cis(30_000.0, fs_in, n), np.complex64)
+    y = Resampler(fs_in, fs_out, bandwidth=bw, stopband_db=a).process(x)
+    return {"fs_in": fs_in, "fs_out": fs_out, "bandwidth": bw, "stopband_db": a, "edge": edge, "stop": stop,
+            "f": freqs, "db": db(gains), "x": x, "y": y[256:]}
+
+
+def radio_resampler() -> Figure:
+    d = resampler_data()
+    fig, ax = plt.subplots(3, 1, figsize=(9, 9), constrained_layout=True)
+    ax[0].plot(d["f"] / 1e3, d["db"], label="measured: input frequency → output level")
+    mask_lines(ax[0], d["edge"], d["stop"], d["fs_in"] / 2, d["stopband_db"])
+    ax[0].set(xlabel="input frequency (kHz)", ylabel="gain (dB)", ylim=(-130, 5),
+              title="Resampler(240e3, 48e3): flat to 0.9 × 24 kHz, ≥ 70 dB from 26.4 kHz\n"
+                    "(48 − 21.6: the first frequency whose alias reaches the passband) to 120 kHz")
+    ax[0].legend(loc="upper right")
+    f, p = spectrum_db(d["x"], d["fs_in"], 8192)
+    ax[1].plot(f / 1e3, p, lw=0.7)
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-140, 10),
+              title="input at 240 kHz: carriers at +10 kHz and +30 kHz (equal levels)")
+    f, p = spectrum_db(d["y"], d["fs_out"], 4096)
+    ax[2].plot(f / 1e3, p, lw=0.7)
+    ax[2].axvline(-18, color="C3", ls=":", lw=0.8)
+    ax[2].annotate("where +30 kHz would fold", (-17.5, -40))
+    ax[2].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-140, 10),
+              title="output at 48 kHz: the +10 kHz carrier; the +30 kHz one ≥ 70 dB down at −18 kHz")
+    return fig
+
+
+def upconverter_data() -> dict[str, Any]:
+    """Upconverter(48 kHz, 5, 0 Hz, 16 kHz): for input tones across +-24 kHz,
+    the level at every place they come out at 240 kHz (the wanted one and
+    the images k * 48 kHz away): the response over the whole output band."""
+    from halvo_radio import Upconverter
+    fs, interp, bw, a = 48_000.0, 5, 16_000.0, 70.0
+    settle, n_in = 64, 512
+    f_out, g = [], []
+    for f in np.linspace(-fs / 2, fs / 2, 241)[:-1]:
+        y = Upconverter(fs, interp, 0.0, bw, stopband_db=a).process(cis(f, fs, settle + n_in))[settle * interp:]
+        for k in range(-interp // 2, interp // 2 + 1):
+            fo = f + k * fs
+            if abs(fo) <= fs * interp / 2:
+                f_out.append(fo)
+                g.append(level_of(y, fo, fs * interp, settle * interp))
+    order = np.argsort(f_out)
+    return {"fs": fs, "interpolation": interp, "bandwidth_hz": bw, "stopband_db": a, "edge": 0.9 * bw / 2,
+            "stop": fs - bw / 2, "f": np.asarray(f_out)[order], "db": db(np.asarray(g)[order])}
+
+
+def radio_upconverter() -> Figure:
+    d = upconverter_data()
+    fig, ax = plt.subplots(figsize=(9, 4), constrained_layout=True)
+    ax.plot(np.abs(d["f"]) / 1e3, d["db"], ".", ms=2, label="measured: output level at each tone's place")
+    mask_lines(ax, d["edge"], d["stop"], d["fs"] * d["interpolation"] / 2, d["stopband_db"])
+    ax.set(xlabel="|output frequency − offset_hz| (kHz)", ylabel="gain (dB)", ylim=(-130, 5),
+           title="Upconverter(48e3, 5, offset_hz, 16e3): images ≥ 70 dB down from 40 kHz (48 − 8) to 120 kHz")
+    ax.legend(loc="upper right")
+    return fig
+
+
+def emphasis_data() -> dict[str, Any]:
+    """Impulse responses of Deemphasis and Preemphasis (48 kHz, 75 us) as gains."""
+    from halvo_radio import Deemphasis, Preemphasis
+    fs, tau, n = 48_000.0, 75.0, 1 << 16
+    impulse = np.zeros(n, np.float32)
+    impulse[0] = 1
+    de = np.fft.rfft(Deemphasis(fs, tau).process(impulse).astype(np.float64))
+    pre = np.fft.rfft(Preemphasis(fs, tau).process(impulse).astype(np.float64))
+    both = np.fft.rfft(Deemphasis(fs, tau).process(Preemphasis(fs, tau).process(impulse)).astype(np.float64))
+    f = np.fft.rfftfreq(n, 1 / fs)
+    analog = db(1 / np.abs(1 + 2j * np.pi * f * tau * 1e-6))
+    return {"fs": fs, "tau_us": tau, "f": f, "de": db(de), "pre": db(pre), "both": db(both), "analog": analog}
+
+
+def radio_emphasis() -> Figure:
+    d = emphasis_data()
+    fig, ax = plt.subplots(figsize=(9, 4), constrained_layout=True)
+    f = d["f"][1:]
+    ax.semilogx(f, d["analog"][1:], color="0.6", lw=3, label="analogue RC, 1 / |1 + j2πfτ|")
+    ax.semilogx(f, d["de"][1:], label="Deemphasis(48e3, 75)")
+    ax.semilogx(f, d["pre"][1:], label="Preemphasis(48e3, 75)")
+    ax.semilogx(f, d["both"][1:], label="one after the other")
+    corner = 1e6 / (2 * np.pi * d["tau_us"])
+    ax.axvline(corner, color="C3", ls=":", lw=0.8)
+    ax.annotate(f"1/(2πτ) = {corner:.0f} Hz: −3 dB", (corner * 1.1, -12))
+    ax.set(xlabel="frequency (Hz)", ylabel="gain (dB)", xlim=(20, 24_000), ylim=(-25, 25),
+           title="De- and pre-emphasis, τ = 75 µs at 48 kHz")
+    ax.legend(loc="upper left")
+    return fig
+
+
+def power_squelch_data() -> dict[str, Any]:
+    """PowerSquelch(48 kHz, -30 dB): noise at -50 dB with a carrier at -20 dB
+    from 0.1 s to 0.3 s and at -31 dB (between the close and open levels) from
+    0.3 s to 0.4 s."""
+    from halvo_radio import PowerSquelch
+    fs, n = 48_000.0, 24_000
+    t = np.arange(n) / fs
+    rng = np.random.default_rng(2)
+    noise = 10 ** (-50 / 20) / np.sqrt(2) * (rng.standard_normal(n) + 1j * rng.standard_normal(n))
+    amp = np.where((t >= 0.1) & (t < 0.3), 10 ** (-20 / 20), np.where((t >= 0.3) & (t < 0.4), 10 ** (-31 / 20), 0))
+    x = np.asarray(noise + amp * np.exp(2j * np.pi * 1_000 * t), np.complex64)
+    sq = PowerSquelch(fs, -30.0)
+    out, is_open = [], []
+    for i in range(0, n, 48):                               # 1 ms blocks, to follow is_open
+        out.append(sq.process(x[i:i + 48]))
+        is_open.append(sq.is_open)
+    return {"fs": fs, "t": t, "x": x, "out": np.concatenate(out), "open_t": t[47::48], "is_open": np.array(is_open),
+            "threshold_db": sq.threshold_db, "hysteresis_db": sq.hysteresis_db}
+
+
+def radio_power_squelch() -> Figure:
+    d = power_squelch_data()
+    fig, ax = plt.subplots(2, 1, figsize=(9, 6), constrained_layout=True, sharex=True)
+    fig.suptitle("PowerSquelch(48e3, threshold_db=−30): opens at −30 dB, closes 3 dB below, ramps of 1 and 10 ms")
+    power = np.convolve(np.abs(d["x"]) ** 2, np.ones(96) / 96, mode="same")
+    ax[0].plot(d["t"], 10 * np.log10(power), label="input power (2 ms mean)")
+    ax[0].axhline(d["threshold_db"], color="C3", label="threshold")
+    ax[0].axhline(d["threshold_db"] - d["hysteresis_db"], color="C3", ls="--", label="threshold − hysteresis")
+    ax[0].set(ylabel="dB of full scale", ylim=(-60, -10))
+    ax[0].legend(loc="upper right")
+    ax[1].plot(d["t"], np.abs(d["out"]), lw=0.6, label="|output|")
+    ax[1].step(d["open_t"], 0.12 * d["is_open"], where="post", color="C2", label="is_open (× 0.12)")
+    ax[1].set(xlabel="time (s)", ylabel="amplitude")
+    ax[1].legend(loc="upper right")
+    return fig
+
+
+def agc_data() -> dict[str, Any]:
+    """Agc(48 kHz, target 0.5) on a 1 kHz tone whose level steps 0.01 -> 0.3 -> 0.003."""
+    from halvo_radio import Agc
+    fs = 48_000.0
+    t = np.arange(int(7 * fs)) / fs
+    amp = np.where(t < 1, 0.01, np.where(t < 2, 0.3, 0.003))
+    x = np.asarray(amp * np.sin(2 * np.pi * 1_000 * t), np.float32)
+    agc = Agc(fs)
+    return {"fs": fs, "t": t, "x": x, "out": agc.process(x), "target": agc.target}
+
+
+def radio_agc() -> Figure:
+    d = agc_data()
+    fig, ax = plt.subplots(figsize=(9, 4), constrained_layout=True)
+    def rms(v: npt.NDArray[Any]) -> npt.NDArray[np.float64]:
+        return np.asarray(np.sqrt(np.convolve(np.asarray(v, np.float64) ** 2, np.ones(480) / 480, mode="same")))
+    ax.semilogy(d["t"], rms(d["x"]), label="input RMS (10 ms)")
+    ax.semilogy(d["t"], rms(d["out"]), label="output RMS (10 ms)")
+    ax.axhline(d["target"], color="C3", ls=":", label="target 0.5")
+    ax.set(xlabel="time (s)", ylabel="RMS", ylim=(1e-3, 3),
+           title="Agc(48e3): a tone stepping 0.01 → 0.3 → 0.003 (×30, then ÷100) comes out at RMS 0.5:\n"
+                 "a step up overshoots for about attack_ms (10 ms); after a step down the gain climbs "
+                 "by e per decay_ms (300 ms)")
+    ax.legend(loc="lower left")
+    return fig
+
+
+def receiver_data() -> dict[str, Any]:
+    """Three Transmitters in a 240 kHz band (nbfm 1 kHz at +20 kHz, am 400 Hz at
+    -30 kHz, nbfm 2.5 kHz at +60 kHz), and Receiver("nbfm", 240e3, 20e3)."""
+    from halvo_radio import Receiver, Transmitter
+    fs, afs = 240_000.0, 48_000.0
+    n = int(afs)
+    band = (Transmitter("nbfm", afs, fs, 20_000.0).process(tone(1_000, afs, n, 0.8))
+            + Transmitter("am", afs, fs, -30_000.0).process(tone(400, afs, n, 0.8))
+            + Transmitter("nbfm", afs, fs, 60_000.0).process(tone(2_500, afs, n, 0.8)))
+    audio = Receiver("nbfm", fs, 20_000.0).process(band)
+    return {"fs": fs, "audio_fs": afs, "band": band, "audio": audio}
+
+
+def radio_receiver() -> Figure:
+    d = receiver_data()
+    fig, ax = plt.subplots(2, 1, figsize=(9, 7), constrained_layout=True)
+    fig.suptitle('Receiver("nbfm", 240e3, 20e3): the channel at +20 kHz to 48 kHz audio')
+    f, p = spectrum_db(d["band"], d["fs"], 8192)
+    ax[0].plot(f / 1e3, p, lw=0.6)
+    ax[0].axvspan(12, 28, color="C1", alpha=0.3, label="the channel, 16 kHz")
+    for x, label in ((-30, "am, 400 Hz"), (20, "nbfm, 1 kHz"), (60, "nbfm, 2.5 kHz")):
+        ax[0].annotate(label, (x, 5), ha="center")
+    ax[0].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-120, 15),
+              title="input: three transmitters, 240 kHz")
+    ax[0].legend(loc="lower left")
+    f, p = spectrum_db(d["audio"][4_800:], d["audio_fs"], 8192)
+    ax[1].plot(f / 1e3, p, lw=0.8)
+    ax[1].set(xlabel="frequency (kHz)", ylabel="power (dB re amplitude 1)", ylim=(-140, 5),
+              title="output audio: the 1 kHz tone at its sent 0.8, the neighbours' 400 Hz and 2.5 kHz ≥ 60 dB below")
+    return fig
+
+
+FIGURES.update({f.__name__: f for f in (
+    radio_lowpass_taps, radio_channel_selector, radio_resampler, radio_upconverter, radio_emphasis,
+    radio_power_squelch, radio_agc, radio_receiver)})
+
+
 # Pictures that the examples draw themselves: (script, arguments, the PNG it writes).
 EXAMPLE_FIGURES: dict[str, tuple[str, list[str], str]] = {
-    "example_round_trip_fm": ("round_trip.py", ["--mode", "fm"], "round_trip_fm.png"),
-    "example_receiver_ssb": ("receiver.py", ["--channel", "ssb"], "receiver_ssb.png"),
+    "example_round_trip_nbfm": ("round_trip.py", ["--mode", "nbfm"], "round_trip_nbfm.png"),
+    "example_receiver_usb": ("receiver.py", ["--channel", "usb"], "receiver_usb.png"),
+    "example_band": ("band.py", ["--seconds", "2"], "band.png"),
 }
 
 

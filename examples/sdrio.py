@@ -1,12 +1,15 @@
 """Helpers shared by the examples: WAV audio in and out, IQ recordings read
-block by block, a text progress bar, interpolation, and a spectrum estimate
-for the plots.
+block by block (SigMF, two-channel WAV, raw cu8/cs8/cs16/cf32) and SigMF
+recordings written block by block, a text progress bar, interpolation, and a
+spectrum estimate for the plots.
 
-Only the standard library and NumPy are used here; copy this file along with
-an example that imports it.
+Only the standard library and NumPy are used here, and the `sigmf` package
+(pip install sigmf) for SigMF recordings; copy this file along with an
+example that imports it.
 """
 from __future__ import annotations
 
+import importlib
 import sys
 import wave
 from pathlib import Path
@@ -105,21 +108,67 @@ RAW_FORMATS: dict[str, tuple[np.dtype[Any], float, float]] = {
 }
 
 
-class IqRecording:
-    """An IQ recording read block by block: a two-channel PCM WAV (I left,
-    Q right) or a raw file of interleaved values (cu8, cs8, cs16, cf32).
+SIGMF_SUFFIXES = (".sigmf-meta", ".sigmf-data", ".sigmf")
 
-    Raw files carry no sample rate: give it. The format is taken from the
-    file name's suffix unless given (.raw and .iq mean cf32)."""
+
+def is_sigmf(path: str | Path) -> bool:
+    """Whether `path` names a SigMF recording (its metadata, dataset or archive)."""
+    return str(path).lower().endswith(SIGMF_SUFFIXES)
+
+
+def _sigmf() -> Any:
+    try:
+        sigmf = importlib.import_module("sigmf")
+    except ImportError:
+        raise SystemExit("reading or writing SigMF needs the sigmf package: pip install sigmf") from None
+    return sigmf
+
+
+class IqRecording:
+    """An IQ recording read block by block: a SigMF recording (.sigmf-meta,
+    .sigmf-data or a .sigmf archive), a two-channel PCM WAV (I left, Q right)
+    or a raw file of interleaved values (cu8, cs8, cs16, cf32).
+
+    A SigMF recording brings its sample rate, centre frequency and data type
+    in its metadata (read with the sigmf package; every complex data type it
+    knows: ci16_le, cu8, cf32_le, ...; fixed-point values scaled to -1..1 as
+    that package does). Raw files carry no sample rate: give it. The format is
+    taken from the file name's suffix unless given (.raw and .iq mean cf32).
+
+    `center_hz` is the recording's centre frequency in Hz, None where the
+    file does not say (raw and WAV files)."""
 
     def __init__(self, path: str | Path, fmt: str | None = None,
                  sample_rate: float | None = None) -> None:
         self.path = Path(path)
         suffix = self.path.suffix.lower().lstrip(".")
-        self.format = fmt or {"raw": "cf32", "iq": "cf32", "fc32": "cf32"}.get(suffix, suffix)
+        self.format = fmt or ("sigmf" if is_sigmf(self.path) else
+                              {"raw": "cf32", "iq": "cf32", "fc32": "cf32"}.get(suffix, suffix))
+        self.center_hz: float | None = None
         self._wav: wave.Wave_read | None = None
         self._raw: BinaryIO | None = None
-        if self.format == "wav":
+        self._sigmf: Any = None
+        self._next = 0
+        if self.format == "sigmf":
+            sigmf = _sigmf()
+            # skip_checksum: a long capture is not read twice just to hash it.
+            rec = sigmf.fromfile(str(self.path), skip_checksum=True)
+            datatype = rec.get_global_field(sigmf.DATATYPE_KEY)
+            channels = rec.get_global_field(sigmf.NUM_CHANNELS_KEY, 1)
+            if not sigmf.sigmffile.dtype_info(datatype)["is_complex"] or channels != 1:
+                raise ValueError(f"{self.path}: an IQ recording has one channel of complex samples, this one "
+                                 f"has {channels} channel(s) of {datatype}")
+            self._sigmf = rec
+            self.datatype = str(datatype)
+            rate = rec.get_global_field(sigmf.SAMPLE_RATE_KEY)
+            if rate is None and not sample_rate:
+                raise ValueError(f"{self.path}: the metadata gives no sample rate (core:sample_rate): give it")
+            self.sample_rate = float(sample_rate or rate)
+            captures = rec.get_captures()
+            if captures and captures[0].get(sigmf.FREQUENCY_KEY) is not None:
+                self.center_hz = float(captures[0][sigmf.FREQUENCY_KEY])
+            self.num_samples = int(rec.sample_count)
+        elif self.format == "wav":
             self._wav = wave.open(str(self.path), "rb")
             if self._wav.getnchannels() != 2:
                 raise ValueError(f"{self.path}: an IQ WAV file has two channels (I, Q), "
@@ -136,12 +185,18 @@ class IqRecording:
             self._raw = open(self.path, "rb")
         else:
             raise ValueError(f"{self.path}: unknown IQ format {self.format!r} "
-                             f"(wav, {', '.join(RAW_FORMATS)})")
+                             f"(sigmf, wav, {', '.join(RAW_FORMATS)})")
 
     def blocks(self, size: int) -> Iterator[IQ]:
         """Successive blocks of up to `size` complex64 samples, to the end of the file."""
         while True:
-            if self._wav is not None:
+            if self._sigmf is not None:
+                n = min(size, self.num_samples - self._next)
+                if n <= 0:
+                    return
+                v = self._sigmf.read_samples(self._next, n).astype(np.complex64).view(np.float32)
+                self._next += n
+            elif self._wav is not None:
                 v = _pcm_to_float(self._wav.readframes(size), self._width)
             else:
                 assert self._raw is not None
@@ -162,6 +217,63 @@ class IqRecording:
             self._raw.close()
 
     def __enter__(self) -> IqRecording:
+        return self
+
+    def __exit__(self, et: type[BaseException] | None, ev: BaseException | None,
+                 tb: TracebackType | None) -> None:
+        self.close()
+
+
+class SigmfWriter:
+    """A SigMF recording written block by block: complex64 samples go to
+    <stem>.sigmf-data as cf32_le; on close, <stem>.sigmf-meta gets the sample
+    rate, the centre frequency, the data type, a description and the data's
+    SHA-512 (written with the sigmf package, which checks it against the
+    SigMF schema)."""
+
+    def __init__(self, path: str | Path, sample_rate: float, center_hz: float = 0.0,
+                 description: str = "") -> None:
+        stem = str(path)
+        for suffix in SIGMF_SUFFIXES:
+            if stem.lower().endswith(suffix):
+                stem = stem[:-len(suffix)]
+        self.meta_path = Path(stem + ".sigmf-meta")
+        self.data_path = Path(stem + ".sigmf-data")
+        self.sample_rate, self.center_hz, self.description = float(sample_rate), float(center_hz), description
+        self._f: BinaryIO | None = open(self.data_path, "wb")
+        self._annotations: list[tuple[int, int | None, dict[str, Any]]] = []
+
+    def annotate(self, start: int, length: int | None, lower_hz: float, upper_hz: float, label: str) -> None:
+        """Mark samples start .. start+length (None: to the end) between two
+        frequencies (Hz, absolute like the centre frequency) with a label."""
+        self._annotations.append((start, length, {"core:freq_lower_edge": float(lower_hz),
+                                                  "core:freq_upper_edge": float(upper_hz),
+                                                  "core:label": label}))
+
+    def write(self, block: IQ) -> None:
+        """Append complex samples (written as little-endian float32 pairs)."""
+        assert self._f is not None
+        self._f.write(np.asarray(block, np.complex64).astype("<c8").tobytes())
+
+    def close(self) -> None:
+        if self._f is None:
+            return
+        self._f.close()
+        self._f = None
+        sigmf = _sigmf()
+        meta = sigmf.SigMFFile(data_file=str(self.data_path), global_info={
+            sigmf.DATATYPE_KEY: "cf32_le",
+            sigmf.SAMPLE_RATE_KEY: self.sample_rate,
+            sigmf.VERSION_KEY: sigmf.__specification__,
+            sigmf.DESCRIPTION_KEY: self.description,
+            sigmf.RECORDER_KEY: "halvo_sdr examples",
+        })
+        meta.add_capture(0, metadata={sigmf.FREQUENCY_KEY: self.center_hz})
+        for start, length, fields in self._annotations:
+            meta.add_annotation(start, length, metadata=fields)
+        meta.tofile(str(self.meta_path), overwrite=True)
+
+    def __enter__(self) -> SigmfWriter:
         return self
 
     def __exit__(self, et: type[BaseException] | None, ev: BaseException | None,

@@ -1,4 +1,6 @@
-"""Coverage-guided fuzzing of every constructor and method of halvo_sdr.
+"""Coverage-guided fuzzing of every constructor and method of halvo_sdr and
+of halvo_radio's native classes (halvo_radio._native: the front end, the
+audio stage, Receiver and Transmitter).
 
 Each input is a byte string that this harness decodes into a short program:
 construct an object of some class from an argument list and keywords drawn
@@ -37,6 +39,9 @@ import warnings
 import numpy as np
 
 import halvo_sdr
+import halvo_radio
+
+RADIO = halvo_radio._native
 
 # ---- the classes --------------------------------------------------------------
 
@@ -53,26 +58,67 @@ CLASSES = {
     "FmPhaseAccumMod": (["sample_rate", "deviation_hz", "rf_hz"], ["set_deviation", "set_gain", "process"]),
     "PmDirectPhaseMod": (["sample_rate", "kp_rad_per_unit", "rf_hz"], ["set_gain", "set_sensitivity", "process"]),
 }
+# halvo_radio's native classes: parameters, methods, the process types (in, out),
+# whether process gives one output per input, and a valid argument list (NaN
+# marks an option left at its default, as the Python layer passes it).
+NAN = float("nan")
+C64, F32 = np.complex64, np.float32
+RADIO_CLASSES = {
+    "ChannelSelector": (["fs", "offset_hz", "decimation", "bandwidth_hz", "transition_hz", "stopband_db"],
+                        ["set_offset", "delay", "transition", "process"], (C64, C64), False,
+                        [48000.0, 1000.0, 4, 4000.0, NAN, 60.0]),
+    "Resampler": (["fs_in", "fs_out", "bandwidth", "stopband_db"],
+                  ["interpolation", "decimation", "delay", "process"], (C64, C64), False, [48000.0, 16000.0, 0.9, 60.0]),
+    "RealResampler": (["fs_in", "fs_out", "bandwidth", "stopband_db"],
+                      ["interpolation", "decimation", "delay", "process"], (F32, F32), False,
+                      [44100.0, 48000.0, 0.9, 60.0]),
+    "Upconverter": (["fs", "interpolation", "offset_hz", "bandwidth_hz", "stopband_db"],
+                    ["set_offset", "delay", "process"], (C64, C64), False, [8000.0, 3, 1000.0, 2000.0, 60.0]),
+    "Deemphasis": (["fs", "tau_us"], ["process"], (F32, F32), True, [48000.0, 75.0]),
+    "Preemphasis": (["fs", "tau_us"], ["process"], (F32, F32), True, [48000.0, 75.0]),
+    "PowerSquelch": (["fs", "threshold_db", "hysteresis_db", "attack_ms", "release_ms", "average_ms"],
+                     ["set_threshold", "is_open", "process"], (C64, C64), True, [48000.0, -30.0, 3.0, 1.0, 10.0, 2.0]),
+    "Agc": (["fs", "target", "attack_ms", "decay_ms", "max_gain_db"], ["process"], (F32, F32), True,
+            [48000.0, 0.5, 10.0, 300.0, 60.0]),
+    "Receiver": (["mode", "fs", "offset_hz", "audio_fs", "squelch_db", "bandwidth_hz", "deviation_hz", "tau_us",
+                  "tau_given", "cw_pitch_hz"], ["is_open", "channel_fs", "process"], (C64, F32), False,
+                 [4, 48000.0, 0.0, 48000.0, NAN, NAN, NAN, NAN, False, 700.0]),
+    "Transmitter": (["mode", "audio_fs", "fs", "offset_hz", "bandwidth_hz", "deviation_hz", "tau_us", "tau_given"],
+                    ["process"], (F32, C64), False, [4, 8000.0, 48000.0, 0.0, NAN, NAN, NAN, False]),
+}
+CLASSES.update({name: spec[:2] for name, spec in RADIO_CLASSES.items()})
+BOOL_PARAMS.add("tau_given")
 # HALVO_FUZZ_CLASSES="AmDsbMod,CwKeyedMod" narrows a run to some classes.
 CLASS_NAMES = sorted(c for c in os.environ.get("HALVO_FUZZ_CLASSES", ",".join(CLASSES)).split(",") if c)
 METHOD_PARAMS = {"process": None, "set_gain": "g", "set_clamp": "on", "set_deviation": "hz",
-                 "set_sensitivity": "kp"}
+                 "set_sensitivity": "kp", "set_offset": "hz", "set_threshold": "db"}
+GETTERS = {"delay", "transition", "interpolation", "decimation", "is_open", "channel_fs"}
 DEMODULATORS = {n for n in CLASS_NAMES if n.endswith("Demod")}
 
 
+def class_of(cls_name):
+    return getattr(RADIO, cls_name) if cls_name in RADIO_CLASSES else getattr(halvo_sdr, cls_name)
+
+
 def input_dtype(cls_name):
+    if cls_name in RADIO_CLASSES:
+        return RADIO_CLASSES[cls_name][2][0]
     return np.complex64 if cls_name in DEMODULATORS else np.float32
 
 
 def output_dtype(cls_name):
+    if cls_name in RADIO_CLASSES:
+        return RADIO_CLASSES[cls_name][2][1]
     return np.float32 if cls_name in DEMODULATORS else np.complex64
 
 
 def param_names(cls_name, method):
     if method == "__new__":
         return CLASSES[cls_name][0]
+    if method in GETTERS:
+        return []
     p = METHOD_PARAMS[method]
-    return [p if p else ("iq" if cls_name in DEMODULATORS else "audio")]
+    return [p if p else ("iq" if input_dtype(cls_name) == np.complex64 else "audio")]
 
 
 # ---- decoding the input -------------------------------------------------------
@@ -157,7 +203,7 @@ def hook_action(kind, value):
         return value
     if kind == 6 and obj is not None:
         for name in CLASSES[CTX.cls_name][1]:
-            if name != "process":
+            if name != "process" and name not in GETTERS:
                 try:
                     getattr(obj, name)(1.0 if METHOD_PARAMS[name] != "on" else True)
                 except RuntimeError:
@@ -337,7 +383,7 @@ def odd_object(d, cls_name):
     if k == 17:
         return d.pick([[], (), {}, object(), [1.0], (1 + 0j,), set(), range(3), type, halvo_sdr])
     if k == 18:
-        return getattr(halvo_sdr, d.pick(CLASS_NAMES))
+        return class_of(d.pick(CLASS_NAMES))
     if k == 19:
         return np.array(d.pick([1.0, True, 3]), dtype=d.pick(["f4", "?", "i8", "O"]))
     if k < 30:
@@ -347,6 +393,7 @@ def odd_object(d, cls_name):
 
 
 def keyword_name(d, names):
+    names = names or ["x"]   # a getter takes no arguments: any keyword is a wrong one
     k = d.below(10)
     if k < 6:
         return d.pick(names)
@@ -461,6 +508,8 @@ def draw_call(d, cls_name, method, valid):
 
 
 def good_value(cls_name, name):
+    if cls_name in RADIO_CLASSES and name in RADIO_CLASSES[cls_name][0]:
+        return RADIO_CLASSES[cls_name][4][RADIO_CLASSES[cls_name][0].index(name)]
     if name in BOOL_PARAMS:
         return True
     if name in ("iq", "audio"):
@@ -481,7 +530,7 @@ def kwargs_of(pairs):
 def run_input(data):
     d = Draw(data)
     cls_name = d.pick(CLASS_NAMES)
-    cls = getattr(halvo_sdr, cls_name)
+    cls = class_of(cls_name)
     table = registry()
     held = []
     arrays = []   # every array handed to the module, with its bytes before
@@ -515,6 +564,8 @@ def run_input(data):
                 CTX.current = None
                 if mirrored[0] != "ok":
                     raise Finding(f"{method} succeeded once and failed on the twin: {mirrored[1]!r}")
+                if method == "process" and mirrored[1].tobytes() != res[1].tobytes():
+                    raise Finding(f"{cls_name}.process gave the twin other bits for the same call")
         CTX.current = None
         for a, before in arrays:
             if a.tobytes() != before:
@@ -538,13 +589,20 @@ def note_arrays(arrays, args, kw):
 
 
 def check_result(cls_name, method, result, args, kwargs):
+    if method in GETTERS:
+        if type(result) not in (bool, int, float):
+            raise Finding(f"{method} returned {result!r}")
+        return
     if method != "process":
         if result is not None:
             raise Finding(f"{method} returned {result!r}")
         return
     x = (list(args) + list(kwargs.values()))[0]
-    if type(result) is not np.ndarray or result.dtype != output_dtype(cls_name) or result.shape != (len(x),):
-        raise Finding(f"process returned {type(result)} {getattr(result, 'dtype', None)} for {len(x)} samples")
+    same_length = cls_name not in RADIO_CLASSES or RADIO_CLASSES[cls_name][3]
+    if (type(result) is not np.ndarray or result.dtype != output_dtype(cls_name) or result.ndim != 1
+            or (same_length and result.shape != (len(x),))):
+        raise Finding(f"process returned {type(result)} {getattr(result, 'dtype', None)} "
+                      f"{getattr(result, 'shape', None)} for {len(x)} samples")
     if result.size and np.shares_memory(result, x):
         raise Finding("process output shares memory with its input")
 

@@ -30,7 +30,7 @@ command -v valgrind >/dev/null || apt-get install -y -qq valgrind >/dev/null
 
 env="$work/venv"
 [ -x "$env/bin/python" ] || "$python" -m venv "$env"
-"$env/bin/pip" install -q --disable-pip-version-check "scikit-build-core>=0.10" "numpy>=2" "scipy>=1.13" pytest hypothesis
+"$env/bin/pip" install -q --disable-pip-version-check "scikit-build-core>=0.10" "numpy>=2" "scipy>=1.13" pytest hypothesis sigmf==1.14.0
 "$env/bin/pip" install -q --disable-pip-version-check --no-build-isolation --force-reinstall --no-deps \
     -C cmake.build-type=RelWithDebInfo -C cmake.define.HALVO_BASELINE_ISA=ON -C install.strip=false \
     -C build-dir="$work/module" .

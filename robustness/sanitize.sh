@@ -39,7 +39,7 @@ env="$work/venv"
 # matplotlib (at the version the tool checks pin) so that the examples run
 # against the sanitized module too; the static checks (mypy, abi3audit) and
 # the wheel's packaging tests have nothing to sanitize and skip.
-"$env/bin/pip" install -q --disable-pip-version-check "scikit-build-core>=0.10" "numpy>=2" "scipy>=1.13" pytest hypothesis \
+"$env/bin/pip" install -q --disable-pip-version-check "scikit-build-core>=0.10" "numpy>=2" "scipy>=1.13" pytest hypothesis sigmf==1.14.0 \
     "$(grep -E '^matplotlib' tools/check-requirements.txt || echo matplotlib)"
 "$env/bin/pip" install -q --disable-pip-version-check --no-build-isolation --force-reinstall --no-deps \
     -C cmake.define.HALVO_SANITIZE=ON -C install.strip=false -C build-dir="$work/module" .

@@ -4,10 +4,12 @@ reference counts of shared objects before and after.
     python robustness/soak.py                  # 10^6 process calls, 10^5 failing calls of each kind
     python robustness/soak.py --scale 0.02     # the reduced run CI does
 
-The successful calls go round the ten classes on small blocks (every output
+The successful calls go round halvo_sdr's ten classes and halvo_radio's
+(front end, audio stage, Receiver, Transmitter) on small blocks (every output
 is dropped at once). The failing calls cover every way a call can fail:
 parse errors, conversion errors of numbers and flags, unacceptable arrays,
-and re-entrant calls through a conversion hook. Resident memory is measured
+re-entrant calls through a conversion hook, and halvo_radio's refusals of
+invalid parameters and arrays. Resident memory is measured
 after a warm-up, so that caches, the holder type and the allocator's pools
 already exist; it and every reference count must come back where it was.
 Exits 1 when the resident size grew by more than --rss-slack-mib or any
@@ -22,8 +24,20 @@ import time
 
 import numpy as np
 
+import halvo_radio
 import halvo_sdr
 
+RADIO = {  # halvo_radio classes: constructor arguments, input type
+    "ChannelSelector": ((48000, 5000, 4, 4000), np.complex64),
+    "Resampler": ((48000, 16000), np.complex64),
+    "Upconverter": ((8000, 3, 1000, 2000), np.complex64),
+    "Deemphasis": ((48000,), np.float32),
+    "Preemphasis": ((48000,), np.float32),
+    "PowerSquelch": ((48000, -30), np.complex64),
+    "Agc": ((48000,), np.float32),
+    "Receiver": (("nbfm", 48000, 0), np.complex64),
+    "Transmitter": (("usb", 8000, 48000, 1000), np.float32),
+}
 CLASSES = {
     "CwEnvelopeDemod": (8000, 700, 50),
     "AmEnvelopeDemod": (8000, 3000, False),
@@ -90,10 +104,14 @@ def main():
     calls = max(1, int(a.calls * a.scale))
     fails = max(1, int(a.fail_calls * a.scale))
 
-    names = list(CLASSES)
-    objs = [getattr(halvo_sdr, n)(*CLASSES[n]) for n in names]
-    xs = [np.linspace(-1, 1, a.block).astype(np.complex64 if n.endswith("Demod") else np.float32) for n in names]
+    names = list(CLASSES) + list(RADIO)
+    objs = ([getattr(halvo_sdr, n)(*CLASSES[n]) for n in CLASSES]
+            + [getattr(halvo_radio, n)(*RADIO[n][0]) for n in RADIO])
+    xs = [np.linspace(-1, 1, a.block).astype(RADIO[n][1] if n in RADIO else
+                                             np.complex64 if n.endswith("Demod") else np.float32) for n in names]
     cw, am = objs[0], objs[5]
+    rx = objs[names.index("Receiver")]
+    native = halvo_radio._native
     iq = xs[0]
     bad_arrays = [list(iq[:4]), iq.astype(np.complex128), np.zeros((2, 8), np.complex64), iq[::2],
                   iq.astype(">c8"), np.zeros(4, np.float32), None,
@@ -122,6 +140,16 @@ def main():
         elif kind == "re-entrancy":
             calls_ = [lambda: cw.set_gain(reenter)]
             exc = RuntimeError
+        elif kind == "radio refusals":
+            calls_ = [lambda: halvo_radio.ChannelSelector(48000, 0, 0, 1000),
+                      lambda: halvo_radio.ChannelSelector(48000, 0, 4, 30000),
+                      lambda: halvo_radio.Resampler(48000, 48000 * 2**-20),
+                      lambda: halvo_radio.Receiver("fm", 48000, 0),
+                      lambda: native.ChannelSelector(48000.0, 0.0, 4, 1000.0, float("nan"), 10.0),
+                      lambda: native.Agc(48000.0, -1.0, 10.0, 300.0, 60.0),
+                      lambda: rx.process(iq.astype(np.complex128)), lambda: rx.process(iq[::2]),
+                      lambda: native.Deemphasis(48000.0, float_raises)]
+            exc = (ValueError, TypeError, Boom)
         k = len(calls_)
         for i in range(n):
             try:
@@ -131,7 +159,7 @@ def main():
             else:
                 raise AssertionError(f"a {kind} call succeeded")
 
-    kinds = ["parse", "convert", "convert-other", "bad array", "re-entrancy"]
+    kinds = ["parse", "convert", "convert-other", "bad array", "re-entrancy", "radio refusals"]
 
     def succeed(n):
         m = len(objs)
@@ -141,9 +169,12 @@ def main():
     def shared():
         out = {"None": None, "True": True, "False": False, "TypeError": TypeError, "RuntimeError": RuntimeError}
         for n, x in zip(names, xs):
-            out[n] = getattr(halvo_sdr, n)
+            out[n] = getattr(halvo_radio if n in RADIO else halvo_sdr, n)
             out[f"{n} input"] = x
         out["PySliceContainer"] = type(cw.process(iq).base)
+        out["ValueError"] = ValueError
+        for n in RADIO:
+            out[f"native {n}"] = getattr(native, n)
         return out
 
     def refcounts():

@@ -11,7 +11,7 @@ import pytest
 import halvo_sdr
 from tooling import DOCS, ROOT, require, run_python
 
-PAGES = sorted(DOCS.glob("*.md"))
+PAGES = sorted(DOCS.glob("*.md")) + sorted(DOCS.glob("radio/*.md"))
 CLASS_PAGES = {"demodulators.md", "modulators.md"}
 
 
@@ -54,13 +54,14 @@ def test_every_figure_is_made_by_the_script_and_shown():
     import runpy
     script = runpy.run_path(str(DOCS / "make_figures.py"))
     made = set(script["FIGURES"]) | set(script["EXAMPLE_FIGURES"])
-    shown = {m for page in PAGES for m in re.findall(r"\(figures/(\w+)\.png\)", page.read_text())}
+    shown = {m for page in PAGES for m in re.findall(r"\((?:\.\./)?figures/(\w+)\.png\)", page.read_text())}
     committed = {p.stem for p in (DOCS / "figures").glob("*.png")}
     assert shown == made == committed
 
 
 def test_figure_script_draws_every_figure(tmp_path):
     require("matplotlib")
+    require("sigmf")  # the example figures come from examples that write SigMF
     out = run_python([DOCS / "make_figures.py", "--out", tmp_path / "figs"], tmp_path).stdout
     drawn = sorted((tmp_path / "figs").glob("*.png"))
     assert {p.stem for p in drawn} == {p.stem for p in (DOCS / "figures").glob("*.png")}, out
@@ -272,3 +273,115 @@ def test_example_receiver_ssb_figure_shows_what_its_text_says(tmp_path, monkeypa
     assert 0.7 < got.std() / want.std() < 1.2
     envelope = lambda x: np.convolve(np.abs(x), np.ones(480) / 480, "same")  # noqa: E731
     assert np.corrcoef(envelope(got), envelope(want))[0, 1] > 0.9
+
+
+def test_capture_to_audio_guide_runs_as_written(tmp_path):
+    """docs/radio/guide.md's code blocks, run in order in an empty folder: the
+    hand-built chain and the one Receiver both squelch the silent start to
+    exact zeros and bring the tone back at its sent level 0.6."""
+    require("sigmf")
+    text = (DOCS / "radio/guide.md").read_text()
+    code = "\n".join(re.findall(r"```python\n(.*?)```", text, re.S))
+    checks = """
+import numpy as np
+for got in (audio, same_job):
+    assert len(got) == 132_300
+    assert not np.any(got[:17_000]), "the squelch lets the silent start through"
+    tone = got[-44_100:]
+    assert abs(float(np.sqrt(2 * np.mean(tone ** 2))) - 0.6) < 0.03
+    f = np.fft.rfftfreq(len(tone), 1 / 44_100)
+    assert abs(f[np.argmax(np.abs(np.fft.rfft(tone)))] - 440) < 2
+"""
+    out = run_python(["-c", code + checks], tmp_path).stdout
+    assert "a station centred on 145.500 MHz" in out, out
+    assert (tmp_path / "audio.wav").stat().st_size == 44 + 2 * 132_300
+
+
+@pytest.fixture(scope="module")
+def figures():
+    """make_figures.py's namespace: the data functions the figures are drawn from."""
+    require("matplotlib")
+    return runpy.run_path(str(DOCS / "make_figures.py"))
+
+
+@pytest.mark.parametrize("data", ["lowpass_taps_data", "channel_selector_data", "resampler_data",
+                                  "upconverter_data"])
+def test_radio_filter_figures_meet_the_mask_they_draw(figures, data):
+    """The responses drawn on the halvo_radio pages, measured through the
+    objects (every band that aliases or images into the output included):
+    within +-0.5 dB to the passband edge marked, at least stopband_db down
+    from the stopband edge marked, on a grid dense enough to see every lobe."""
+    d = figures[data]()
+    f, g = np.abs(d["f"]), d["db"]
+    passband, stopband = f <= d["edge"], f >= d["stop"]
+    assert passband.sum() >= 20 and stopband.sum() >= 300, "too few test frequencies to check the mask"
+    assert np.abs(g[passband]).max() <= 0.5, g[passband].min()
+    assert g[stopband].max() <= -d["stopband_db"], (f[stopband][np.argmax(g[stopband])], g[stopband].max())
+    # The transition really is one: the response falls from the passband to the stopband level.
+    assert g[(f > d["edge"]) & (f < d["stop"])].min() < -3
+
+
+def test_channel_selector_figure_keeps_the_channel_and_drops_its_neighbours(figures):
+    d = figures["channel_selector_data"]()
+    f, p = figures["spectrum_db"](d["out"], d["fs_out"], 2048)
+    carrier = p[np.abs(f - 1_000) < 50].max()
+    assert abs(carrier) < 1.5                                   # the 101 kHz carrier, at +1 kHz, level 1
+    assert p[np.abs(f - 1_000) > 200].max() < carrier - 70      # its neighbours, aliased or not
+
+
+def test_resampler_figure_keeps_the_carrier_and_stops_the_alias(figures):
+    d = figures["resampler_data"]()
+    f, p = figures["spectrum_db"](d["y"], d["fs_out"], 4096)
+    wanted = p[np.abs(f - 10_000) < 50].max()
+    assert abs(wanted) < 1.5
+    assert p[np.abs(f + 18_000) < 100].max() < wanted - 70      # the +30 kHz carrier's alias
+    assert p[np.abs(f - 10_000) > 200].max() < wanted - 70
+
+
+def test_emphasis_figure_follows_the_analogue_network(figures):
+    d = figures["emphasis_data"]()
+    f = d["f"]
+    low = (f > 20) & (f < 3_000)
+    assert np.abs(d["de"][low] - d["analog"][low]).max() < 0.3
+    assert d["de"][np.argmin(np.abs(f - 2_122))] == pytest.approx(-3.0, abs=0.15)
+    np.testing.assert_allclose(d["pre"], -d["de"], atol=0.01)   # the inverse of each other
+    assert np.abs(d["both"]).max() < 0.01
+
+
+def test_power_squelch_figure_gates_as_labelled(figures):
+    d = figures["power_squelch_data"]()
+    t, x, out = d["t"], d["x"], d["out"]
+    assert not np.any(out[t < 0.1]) and not np.any(out[t > 0.42])       # closed: exact zeros
+    for lo, hi in ((0.105, 0.295), (0.305, 0.395)):                      # -20 dB, then -31 dB held by the hysteresis
+        on = (t > lo) & (t < hi)
+        np.testing.assert_array_equal(out[on], x[on])
+    state = dict(zip(np.round(d["open_t"], 3), d["is_open"]))
+    assert [state[0.05], state[0.2], state[0.35], state[0.45]] == [False, True, True, False]
+
+
+def test_agc_figure_levels_to_the_target(figures):
+    d = figures["agc_data"]()
+    t, y = d["t"], d["out"].astype(np.float64)
+    def rms(lo, hi):
+        return np.sqrt(np.mean(y[(t >= lo) & (t < hi)] ** 2))
+    for lo, hi in ((0.5, 1.0), (1.1, 2.0), (6.0, 7.0)):
+        assert rms(lo, hi) == pytest.approx(0.5, rel=0.05), (lo, hi)
+    assert rms(1.0, 1.02) > 0.6                                  # the overshoot the title names
+    assert rms(2.5, 2.6) < 0.1                                   # and the slow climb after the step down
+
+
+def test_receiver_figure_gives_the_channel_and_nothing_else(figures):
+    d = figures["receiver_data"]()
+    audio = d["audio"][4_800:]
+    f, p = figures["spectrum_db"](audio, d["audio_fs"], 8192)
+    assert np.sqrt(2 * np.mean(audio.astype(np.float64) ** 2)) == pytest.approx(0.8, rel=0.03)  # the tone sent
+    tone = p[np.abs(f - 1_000) < 20].max()
+    assert p[np.abs(f - 1_000) > 100].max() < tone - 60
+
+
+@pytest.mark.parametrize("page", sorted(p.name for p in (DOCS / "radio").glob("*.md")
+                                         if p.name != "guide.md" and "```python" in p.read_text()))
+def test_radio_page_examples_run(tmp_path, page):
+    """Every ```python block of a halvo_radio class page runs as printed, in order."""
+    code = "\n".join(re.findall(r"```python\n(.*?)```", (DOCS / "radio" / page).read_text(), re.S))
+    run_python(["-c", code], tmp_path)

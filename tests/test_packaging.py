@@ -138,3 +138,46 @@ def test_examples_and_figure_script_type_check(tmp_path, mypy_cache):
     require("matplotlib")
     run_python(["-m", "mypy", "--strict", "--cache-dir", mypy_cache, "--config-file", os.devnull,
                 EXAMPLES, DOCS / "make_figures.py"], tmp_path)
+
+
+RADIO_CALLS = '''\
+import numpy as np
+from halvo_radio import Agc, ChannelSelector, Receiver, Transmitter, Upconverter, lowpass_taps
+iq = np.zeros(8, np.complex64)
+audio = np.zeros(8, np.float32)
+reveal_type(Receiver("nbfm", 240_000, 25_000, squelch_db=-40).process(iq))
+reveal_type(Transmitter("usb", 48_000, 240_000, 0).process(audio))
+reveal_type(ChannelSelector(240_000, 0, 5, 16_000, transition_hz=None).process(iq))
+reveal_type(lowpass_taps(48_000, 3_000, 5_000))
+Receiver("nbfm", 240_000)  # E: missing offset_hz
+Receiver("nbfm", 240_000, 0, 48_000)  # E: audio_fs is keyword-only
+ChannelSelector(240_000, 0, 5, 16_000, transition=8_000)  # E: wrong keyword
+Upconverter(48_000, 5, 0, 16_000).process(np.zeros(8))  # E: float64 block
+Agc(48_000).process(iq)  # E: complex block into an audio class
+Receiver("am", 48_000, 0).set_offset(1.0)  # E: no such method
+'''
+
+
+def test_radio_types_at_a_call_site(tmp_path, mypy_cache):
+    """halvo_radio's public classes and functions are typed for mypy and
+    editors: process() returns the dtype it promises, and wrong calls (a
+    missing or misspelt argument, the wrong array type) are flagged where
+    they are written. stubtest then checks the annotations of the Python
+    layer against the objects at run time."""
+    require("mypy")
+    (tmp_path / "calls.py").write_text(RADIO_CALLS)
+    proc = run_python(["-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", mypy_cache,
+                       "--config-file", os.devnull, "calls.py"], tmp_path, check=False)
+    out = proc.stdout
+    revealed = re.findall(r'Revealed type is "(.*)"', out)
+    assert len(revealed) == 4, out
+    f32 = r"numpy\.ndarray\[.*numpy\.dtype\[numpy\.floating\[.*_32Bit\]\]\]"
+    c64 = r"numpy\.ndarray\[.*numpy\.dtype\[numpy\.complexfloating\[.*_32Bit.*_32Bit\]\]\]"
+    for got, want in zip(revealed, (f32, c64, c64, f32)):
+        assert re.fullmatch(want, got), out
+    expected = {i for i, line in enumerate(RADIO_CALLS.splitlines(), 1) if "# E:" in line}
+    flagged = {int(m) for m in re.findall(r"^calls\.py:(\d+): error", out, re.M)}
+    assert flagged == expected, out
+    for module in ("halvo_radio.frontend", "halvo_radio.audio"):
+        proc = run_python(["-m", "mypy.stubtest", "--mypy-config-file", os.devnull, module], tmp_path)
+        assert "Success" in proc.stdout, proc.stdout

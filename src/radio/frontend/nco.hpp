@@ -83,7 +83,7 @@ struct RotatingNco {
     std::uint32_t pos = 0;    // index of the next sample, mod 2^32 (64 divides 2^32)
     std::uint32_t since = 0;  // samples since the latest retune, saturated at 8
     float wc = 1.0f, ws = 0.0f;  // the eight-sample rotation
-    alignas(32) float rc[8] = {}, rs[8] = {};  // cos, sin of the last eight samples, at slot n mod 8
+    float rc[8] = {}, rs[8] = {};  // cos, sin of the last eight samples, at slot n mod 8 (not over-aligned: see binding.hpp)
 
     void set_step(std::uint32_t step) {
         inc = step;

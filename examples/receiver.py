@@ -144,8 +144,8 @@ def plot(path: Path, rx: Receiver, wide: IQ, audio: Audio, sent: npt.NDArray[np.
               title=f"audio, {rx.audio_fs / 1e3:g} kHz")
 
     t = np.arange(len(audio)) / rx.audio_fs
-    if sent is not None:
-        ax[2].plot(t, sent[:len(audio)], lw=0.5, label="sent")
+    if sent is not None:  # the receiver may complete a sample more than was sent
+        ax[2].plot(t[:len(sent)], sent[:len(audio)], lw=0.5, label="sent")
     ax[2].plot(t, audio, lw=0.5, alpha=0.8, label="received")
     ax[2].set(xlabel="time (s)", ylabel="level (1 = full scale)", title="audio")
     ax[2].legend(loc="upper right")

@@ -29,6 +29,7 @@ import argparse
 import json
 import sys
 from pathlib import Path
+from typing import Any
 
 import numpy as np
 
@@ -42,7 +43,7 @@ SILENCE = 1e-4     # peak level below which a frame is silent (-80 dBFS)
 
 
 def make_band(args: argparse.Namespace, rng: np.random.Generator
-              ) -> tuple[np.ndarray, np.ndarray, list[dict]]:
+              ) -> tuple[np.ndarray, np.ndarray, list[dict[str, Any]]]:
     """The capture, the channel offsets and the generated transmissions."""
     n = int(round(args.seconds * args.fs))
     offsets = (np.arange(args.channels) - args.channels // 2) * args.spacing

@@ -46,7 +46,7 @@ def test_one_abi3_wheel_with_module_and_stubs(wheel):
     # same extension file.
     assert payload - modules == {"halvo_sdr-stubs/__init__.pyi", "halvo_sdr-stubs/py.typed",
                                  "halvo_radio/__init__.py", "halvo_radio/frontend.py", "halvo_radio/audio.py",
-                                 "halvo_radio/receiver_bank.py", "halvo_radio/py.typed"}
+                                 "halvo_radio/bank.py", "halvo_radio/receiver_bank.py", "halvo_radio/py.typed"}
     assert re.search(r"^Tag: cp311-abi3-", wheel_meta, re.M), wheel_meta
     assert re.search(r"^Root-Is-Purelib: false", wheel_meta, re.M), wheel_meta
     assert re.search(r"^Requires-Dist: numpy", metadata, re.M), metadata

@@ -33,6 +33,6 @@ from .audio import MODES as MODES, Agc as Agc, Deemphasis as Deemphasis  # noqa:
 from .audio import PowerSquelch as PowerSquelch, Preemphasis as Preemphasis  # noqa: E402
 from .audio import Receiver as Receiver, Transmitter as Transmitter  # noqa: E402
 __all__ += ["MODES"]
-from .bank import Bank  # noqa: E402
+from .bank import Bank as Bank  # noqa: E402
 __all__ += ["Bank"]
-from .receiver_bank import ReceiverBank  # noqa: E402
+from .receiver_bank import ReceiverBank as ReceiverBank  # noqa: E402

@@ -77,7 +77,7 @@ class Deemphasis:
 
     def __init__(self, fs: float, tau_us: float = 75.0) -> None:
         self._native = _native.Deemphasis(float(fs), float(tau_us))
-        self.process = self._native.process  # the native method itself: no Python frame per call
+        self.process = self._native.process  # type: ignore[method-assign]  # the native method itself: no Python frame per call
         self.fs = float(fs)
         self.tau_us = float(tau_us)
 
@@ -108,7 +108,7 @@ class Preemphasis:
 
     def __init__(self, fs: float, tau_us: float = 75.0) -> None:
         self._native = _native.Preemphasis(float(fs), float(tau_us))
-        self.process = self._native.process  # the native method itself: no Python frame per call
+        self.process = self._native.process  # type: ignore[method-assign]  # the native method itself: no Python frame per call
         self.fs = float(fs)
         self.tau_us = float(tau_us)
 
@@ -156,7 +156,7 @@ class PowerSquelch:
                  release_ms: float = 10.0, average_ms: float = 2.0) -> None:
         self._native = _native.PowerSquelch(float(fs), float(threshold_db), float(hysteresis_db), float(attack_ms),
                                             float(release_ms), float(average_ms))
-        self.process = self._native.process  # the native method itself: no Python frame per call
+        self.process = self._native.process  # type: ignore[method-assign]  # the native method itself: no Python frame per call
         self.fs = float(fs)
         self.threshold_db = float(threshold_db)
         self.hysteresis_db = float(hysteresis_db)
@@ -211,7 +211,7 @@ class Agc:
     def __init__(self, fs: float, *, target: float = 0.5, attack_ms: float = 10.0, decay_ms: float = 300.0,
                  max_gain_db: float = 60.0) -> None:
         self._native = _native.Agc(float(fs), float(target), float(attack_ms), float(decay_ms), float(max_gain_db))
-        self.process = self._native.process  # the native method itself: no Python frame per call
+        self.process = self._native.process  # type: ignore[method-assign]  # the native method itself: no Python frame per call
         self.fs = float(fs)
         self.target = float(target)
         self.attack_ms = float(attack_ms)
@@ -288,7 +288,7 @@ class Receiver:
         tau = _opt(tau_us) if tau_given else math.nan  # type: ignore[arg-type]
         self._native = _native.Receiver(index, float(fs), float(offset_hz), float(audio_fs), _opt(squelch_db),
                                         _opt(bandwidth_hz), _opt(deviation_hz), tau, tau_given, float(cw_pitch_hz))
-        self.process = self._native.process  # the native method itself: no Python frame per call
+        self.process = self._native.process  # type: ignore[method-assign]  # the native method itself: no Python frame per call
         bw, dev, tau_default = _DEFAULTS[mode]
         self.mode = mode
         self.fs = float(fs)

@@ -10,6 +10,7 @@ import math
 from collections.abc import Sequence
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _native
 from .audio import _DEFAULTS, DEFAULT, _Default, _mode_index, _opt
@@ -123,7 +124,7 @@ class ReceiverBank:
     (4, 4800)
     """
 
-    def __init__(self, mode: str, fs: float, offsets_hz: Sequence[float], *, audio_fs: float = 48_000.0,
+    def __init__(self, mode: str, fs: float, offsets_hz: Sequence[float] | npt.NDArray[np.floating], *, audio_fs: float = 48_000.0,
                  squelch_db: float | None | Sequence[float | None] = None, n_channels: int | None = None,
                  stopband_db: float = 70.0, oversample: int = 2, bandwidth_hz: float | None = None,
                  deviation_hz: float | None = None,

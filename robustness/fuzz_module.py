@@ -86,7 +86,7 @@ RADIO_CLASSES = {
     "Transmitter": (["mode", "audio_fs", "fs", "offset_hz", "bandwidth_hz", "deviation_hz", "tau_us", "tau_given"],
                     ["process"], (F32, C64), False, [4, 8000.0, 48000.0, 0.0, NAN, NAN, NAN, False]),
 }
-CLASSES.update({name: spec[:2] for name, spec in RADIO_CLASSES.items()})
+CLASSES.update({name: entry[:2] for name, entry in RADIO_CLASSES.items()})
 BOOL_PARAMS.add("tau_given")
 # HALVO_FUZZ_CLASSES="AmDsbMod,CwKeyedMod" narrows a run to some classes.
 CLASS_NAMES = sorted(c for c in os.environ.get("HALVO_FUZZ_CLASSES", ",".join(CLASSES)).split(",") if c)

@@ -55,9 +55,13 @@ cp "$root/tools/windows/pyconfig.h" "$pyd/include/pyconfig.h"
 flags=(-std=c++20 -O2 -ffp-contract=off -fno-fast-math -fno-math-errno -Wall -Wextra -Wno-psabi -fvisibility=hidden
        -DPy_LIMITED_API=0x030B0000 -I"$pyd/include" -I"$root/src")
 objs=()
-for src in src/*.cpp src/kernels/baseline.cpp src/kernels/dispatch.cpp src/kernels/x86_64_v3.cpp; do
+for src in src/*.cpp src/kernels/*.cpp; do
     extra=()
-    case $src in *x86_64_v3.cpp) extra=(-march=x86-64-v3);; src/kernels/*) extra=(-ftree-loop-vectorize -fno-tree-slp-vectorize -fno-trapping-math);; esac
+    case $src in
+        *x86_64_v3.cpp) extra=(-march=x86-64-v3);;
+        *x86_64_v4.cpp) extra=(-march=x86-64-v4);;
+        src/kernels/*) extra=(-ftree-loop-vectorize -fno-tree-slp-vectorize -fno-trapping-math);;
+    esac
     obj=$pyd/obj/$(echo "$src" | tr / _).o
     x86_64-w64-mingw32-g++-posix "${flags[@]}" "${extra[@]}" -c "$src" -o "$obj"
     objs+=("$obj")

@@ -18,7 +18,9 @@
 
 namespace halvo::port {
 
-inline float soft_fma32(float a, float b, float c) {
+// Always inlined: every instruction-set level gets its own copy, never a
+// shared out-of-line one (which the linker would pick for all levels).
+[[gnu::always_inline]] inline float soft_fma32(float a, float b, float c) {
     const double p = static_cast<double>(a) * static_cast<double>(b);  // exact
     const double cd = c;
     const double s = p + cd;

@@ -113,9 +113,17 @@ struct Upconverter {
         for (std::size_t first = 0; first < total; first += 8) {
             const float* g = gt.data() + (first / 8) * k * 8;
             // P[l] over the taps j = l, l+16, ...; then the fixed tree.
+            // Each P[l] starts from its first product instead of from +0:
+            // +0 + x differs from x only when x is -0, so the sums differ
+            // only in the sign of an exact zero, and the tree's result is
+            // -0 exactly when every product was -0. One +0 added to the
+            // result (below) gives the bits of the sums started from +0,
+            // which are never -0, for one add per eight phases instead of
+            // one per tap.
             auto p = [&](std::size_t l, f32x8& pr, f32x8& pi) HALVO_STAGE {
-                f32x8 ar = splat8(0.0f), ai = ar;
-                for (std::size_t j = l; j < k; j += 16) {
+                const f32x8 t0 = load8(g + l * 8);
+                f32x8 ar = t0 * splat8(wr[l]), ai = t0 * splat8(wi[l]);
+                for (std::size_t j = l + 16; j < k; j += 16) {
                     const f32x8 t = load8(g + j * 8);
                     ar = ar + t * splat8(wr[j]);
                     ai = ai + t * splat8(wi[j]);
@@ -147,7 +155,8 @@ struct Upconverter {
             f32x8 ar, ai, br, bi;
             s(0, ar, ai);
             s(1, br, bi);
-            const f32x8 yr = part_order8(ar + br), yi = part_order8(ai + bi);
+            const f32x8 zero = splat8(0.0f);
+            const f32x8 yr = part_order8((ar + br) + zero), yi = part_order8((ai + bi) + zero);
             if (total - first >= 8) {
                 store8(&y[first].re, join_lo8(yr, yi));
                 store8(&y[first + 4].re, join_hi8(yr, yi));

@@ -86,6 +86,7 @@ struct Upconverter {
         float* re = fir.br.data();
         float* im = fir.bi.data();
         cf32* o = out;
+        cf32* const end = out + output_count(n);
         for (std::size_t done = 0; done < n;) {
             const std::size_t c = std::min(fir.chunk, n - done);
             for (std::size_t i = 0; i < c; ++i) {
@@ -93,9 +94,9 @@ struct Upconverter {
                 im[h + i] = in[done + i].im;
             }
             if (fir.k == 16)  // the common short design, its loops unrolled
-                for (std::size_t i = 0; i < c; ++i, o += step) phases<16>(re + i, im + i, o);
+                for (std::size_t i = 0; i < c; ++i, o += step) phases<16>(re + i, im + i, o, end);
             else
-                for (std::size_t i = 0; i < c; ++i, o += step) phases<0>(re + i, im + i, o);
+                for (std::size_t i = 0; i < c; ++i, o += step) phases<0>(re + i, im + i, o, end);
             std::memmove(re, re + c, h * sizeof(float));
             std::memmove(im, im + c, h * sizeof(float));
             done += c;
@@ -106,9 +107,12 @@ struct Upconverter {
     }
 
     // The I outputs of the window wr, wi (k samples, oldest first) to y;
-    // K: k when known at compile time, else 0.
+    // K: k when known at compile time, else 0. A last block of fewer than
+    // eight phases is stored whole where the output has room up to end:
+    // the extra lanes land on the next sample's outputs, which that sample
+    // then writes.
     template <std::size_t K>
-    HALVO_INLINE void phases(const float* wr, const float* wi, cf32* y) const {
+    HALVO_INLINE void phases(const float* wr, const float* wi, cf32* y, const cf32* end) const {
         const std::size_t k = K ? K : fir.k, total = static_cast<std::size_t>(interpolation);
         for (std::size_t first = 0; first < total; first += 8) {
             const float* g = gt.data() + (first / 8) * k * 8;
@@ -157,7 +161,7 @@ struct Upconverter {
             s(1, br, bi);
             const f32x8 zero = splat8(0.0f);
             const f32x8 yr = part_order8((ar + br) + zero), yi = part_order8((ai + bi) + zero);
-            if (total - first >= 8) {
+            if (end - (y + first) >= 8) {
                 store8(&y[first].re, join_lo8(yr, yi));
                 store8(&y[first + 4].re, join_hi8(yr, yi));
             } else {

@@ -135,32 +135,10 @@ struct Upconverter {
                 pr = ar;
                 pi = ai;
             };
-            auto q = [&](std::size_t l, f32x8& qr, f32x8& qi) HALVO_STAGE {
-                f32x8 ar, ai, br, bi;
-                p(l, ar, ai);
-                p(l + 8, br, bi);
-                qr = ar + br;
-                qi = ai + bi;
-            };
-            auto r = [&](std::size_t l, f32x8& rr, f32x8& ri) HALVO_STAGE {
-                f32x8 ar, ai, br, bi;
-                q(l, ar, ai);
-                q(l + 4, br, bi);
-                rr = ar + br;
-                ri = ai + bi;
-            };
-            auto s = [&](std::size_t l, f32x8& sr, f32x8& si) HALVO_STAGE {
-                f32x8 ar, ai, br, bi;
-                r(l, ar, ai);
-                r(l + 2, br, bi);
-                sr = ar + br;
-                si = ai + bi;
-            };
-            f32x8 ar, ai, br, bi;
-            s(0, ar, ai);
-            s(1, br, bi);
+            f32x8 sr, si;
+            tree<1>(p, 0, sr, si);
             const f32x8 zero = splat8(0.0f);
-            const f32x8 yr = part_order8((ar + br) + zero), yi = part_order8((ai + bi) + zero);
+            const f32x8 yr = part_order8(sr + zero), yi = part_order8(si + zero);
             if (end - (y + first) >= 8) {
                 store8(&y[first].re, join_lo8(yr, yi));
                 store8(&y[first + 4].re, join_hi8(yr, yi));
@@ -170,6 +148,21 @@ struct Upconverter {
                 store8(&tmp[4].re, join_hi8(yr, yi));
                 for (std::size_t i = 0; first + i < total; ++i) y[first + i] = tmp[i];
             }
+        }
+    }
+
+    // The fixed tree over the partial sums p(l): node (l, d) is p(l) at
+    // d = 16, else node (l, 2d) + node (l + d, 2d); the sum is node (0, 1).
+    template <std::size_t D, class P>
+    HALVO_INLINE static void tree(P& p, std::size_t l, f32x8& xr, f32x8& xi) {
+        if constexpr (D == 16) {
+            p(l, xr, xi);
+        } else {
+            f32x8 ar, ai, br, bi;
+            tree<2 * D>(p, l, ar, ai);
+            tree<2 * D>(p, l + D, br, bi);
+            xr = ar + br;
+            xi = ai + bi;
         }
     }
 

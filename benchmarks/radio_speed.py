@@ -43,6 +43,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import radio_peers  # noqa: E402
 
 import halvo_radio as hr  # noqa: E402
+import halvo_sdr  # noqa: E402
 
 
 def core_ghz() -> float | None:
@@ -111,10 +112,16 @@ def call64(repeats: int) -> dict[str, float]:
         ("Agc", hr.Agc(48e3), a),
         ("Receiver nbfm 240k", hr.Receiver("nbfm", 240e3, 30e3), c),
         ("Receiver wbfm 2.4M", hr.Receiver("wbfm", 2.4e6, 300e3), c),
-        ("Receiver am 240k", hr.Receiver("am", 240e3, 30e3), c),
-        ("Receiver usb 240k", hr.Receiver("usb", 240e3, 30e3), c),
-        ("Transmitter nbfm 48k->240k", hr.Transmitter("nbfm", 48e3, 240e3, 30e3), a),
     ]
+    objs += [(f"Receiver {m} 240k", hr.Receiver(m, 240e3, 30e3), c) for m in ("am", "usb", "lsb", "cw", "pm")]
+    # 64 audio samples in, 320 out (wbfm at 960 kHz: 1280 out)
+    objs += [(f"Transmitter {m} 48k->240k (320 out)", hr.Transmitter(m, 48e3, 240e3, 30e3), a)
+             for m in ("nbfm", "am", "usb", "lsb", "cw", "pm")]
+    objs += [("Transmitter wbfm 48k->960k (1280 out)", hr.Transmitter("wbfm", 48e3, 960e3, 200e3), a),
+             ("Channelizer 8 channels x2 (8 x 16 out)", hr.Channelizer(1.024e6, 8, 2, 70.0), c),
+             ("Bank FmQuadratureDemod x4 (4 x 64)", hr.Bank(halvo_sdr.FmQuadratureDemod, 4, fs=48e3, dev_hz=5e3,
+                                                            audio_bw_hz=3e3), np.tile(c, (4, 1))),
+             ("ReceiverBank nbfm x3 240k", hr.ReceiverBank("nbfm", 240e3, [-60e3, 0.0, 60e3]), c)]
     out = {}
     for name, obj, data in objs:
         p = obj.process
@@ -129,11 +136,13 @@ def call64(repeats: int) -> dict[str, float]:
 PEAK = r"""
 import resource, sys, numpy as np, halvo_radio as hr
 n = int(sys.argv[1])
-x = np.full(n, 0.1 + 0.05j, np.complex64)
+# the transmitter: n/5 audio samples in, n out
+x = np.full(n // 5, 0.1, np.float32) if sys.argv[2] == "Transmitter" else np.full(n, 0.1 + 0.05j, np.complex64)
 objs = {"ChannelSelector": lambda: hr.ChannelSelector(1.024e6, 125e3, 64, 8e3),
         "Receiver": lambda: hr.Receiver("nbfm", 240e3, 30e3),
         "Resampler": lambda: hr.Resampler(2.4e6, 48e3),
-        "Upconverter": lambda: hr.Upconverter(48e3, 5, 30e3, 16e3)}
+        "Upconverter": lambda: hr.Upconverter(48e3, 5, 30e3, 16e3),
+        "Transmitter": lambda: hr.Transmitter("nbfm", 48e3, 240e3, 30e3)}
 o = objs[sys.argv[2]]()
 o.process(x[:4096])
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
@@ -146,7 +155,7 @@ print((after - before) / 1024.0, y.nbytes / 2**20)
 def peak_memory(n: int) -> dict[str, tuple[float, float]]:
     """MiB the peak resident set grows by in one n-sample call, and the output's MiB."""
     out = {}
-    for name in ("ChannelSelector", "Receiver", "Resampler", "Upconverter"):
+    for name in ("ChannelSelector", "Receiver", "Resampler", "Upconverter", "Transmitter"):
         r = subprocess.run([sys.executable, "-c", PEAK, str(n), name], capture_output=True, text=True, check=True)
         grow, size = (float(v) for v in r.stdout.split())
         out[name] = (grow, size)
@@ -208,7 +217,7 @@ def main(argv: list[str] | None = None) -> int:
         lines.append(f"| {job} | {impl} | {ns_(v)}{extra} | {cyc(v)} | {ratio} |")
     lines += ["", "| 64-sample call | us per call |", "|---|---|"]
     lines += [f"| {k} | {v:.3f} |" for k, v in calls.items()]
-    lines += ["", "| one 16M-sample call | peak RSS growth, MiB | output, MiB |", "|---|---|---|"]
+    lines += ["", "| one call, 16M samples (the transmitter: 16M out) | peak RSS growth, MiB | output, MiB |", "|---|---|---|"]
     lines += [f"| {k} | {g:.1f} | {s:.1f} |" for k, (g, s) in mem.items()]
     text = "\n".join(lines)
     print(text)

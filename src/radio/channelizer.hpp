@@ -369,6 +369,25 @@ private:
         }
     }
 
+    // G lane groups of one branch sum: u = fma(h[q], x[-q*stride], u) for
+    // q = 0..P-1, real and imaginary parts, from the stream entries at xr
+    // and xi into ur and ui.
+    template <int G>
+    HALVO_INLINE void branch_sum(const float* hb, const float* xr, const float* xi, float* ur, float* ui) const {
+        using chz::vf;
+        constexpr std::size_t W = chz::kW;
+        vf re[G], im[G];
+        for (int g = 0; g < G; ++g) re[g] = im[g] = chz::vsplat(0.0f);
+        for (int q = 0; q < p; ++q) {
+            const vf hv = chz::vsplat(hb[q]);
+            const std::ptrdiff_t o = -static_cast<std::ptrdiff_t>(q) * stride;
+            for (int g = 0; g < G; ++g) re[g] = chz::vfma(hv, chz::vload(xr + o + g * W), re[g]);
+            for (int g = 0; g < G; ++g) im[g] = chz::vfma(hv, chz::vload(xi + o + g * W), im[g]);
+        }
+        for (int g = 0; g < G; ++g) chz::vstore(ur + g * W, re[g]);
+        for (int g = 0; g < G; ++g) chz::vstore(ui + g * W, im[g]);
+    }
+
     // The branch sums, FFT and output of nf (<= chunk) frames, the first of
     // them frame f0 of this call. Lanes past nf compute on stale stream
     // entries and are not stored.
@@ -394,63 +413,11 @@ private:
             // Each lane group's sum is a chain of dependent fused
             // multiply-adds: eight chains side by side (four lane groups,
             // real and imaginary) keep the FMA units busy through their
-            // latency.
+            // latency; then two groups, then one.
             std::size_t i = 0;
-            for (; i + 4 * W <= nv; i += 4 * W) {
-                vf r0 = vsplat(0.0f), r1 = r0, r2 = r0, r3 = r0, i0 = r0, i1 = r0, i2 = r0, i3 = r0;
-                const float* xr = cre + i - a0;
-                const float* xi = cim + i - a0;
-                for (int q = 0; q < p; ++q) {
-                    const vf hv = vsplat(hb[q]);
-                    const std::ptrdiff_t o = -static_cast<std::ptrdiff_t>(q) * stride;
-                    r0 = vfma(hv, vload(xr + o), r0);
-                    r1 = vfma(hv, vload(xr + o + W), r1);
-                    r2 = vfma(hv, vload(xr + o + 2 * W), r2);
-                    r3 = vfma(hv, vload(xr + o + 3 * W), r3);
-                    i0 = vfma(hv, vload(xi + o), i0);
-                    i1 = vfma(hv, vload(xi + o + W), i1);
-                    i2 = vfma(hv, vload(xi + o + 2 * W), i2);
-                    i3 = vfma(hv, vload(xi + o + 3 * W), i3);
-                }
-                vstore(ur + i, r0);
-                vstore(ur + i + W, r1);
-                vstore(ur + i + 2 * W, r2);
-                vstore(ur + i + 3 * W, r3);
-                vstore(ui + i, i0);
-                vstore(ui + i + W, i1);
-                vstore(ui + i + 2 * W, i2);
-                vstore(ui + i + 3 * W, i3);
-            }
-            for (; i + 2 * W <= nv; i += 2 * W) {
-                vf r0 = vsplat(0.0f), r1 = r0, i0 = r0, i1 = r0;
-                const float* xr = cre + i - a0;
-                const float* xi = cim + i - a0;
-                for (int q = 0; q < p; ++q) {
-                    const vf hv = vsplat(hb[q]);
-                    const std::ptrdiff_t o = -static_cast<std::ptrdiff_t>(q) * stride;
-                    r0 = vfma(hv, vload(xr + o), r0);
-                    r1 = vfma(hv, vload(xr + o + W), r1);
-                    i0 = vfma(hv, vload(xi + o), i0);
-                    i1 = vfma(hv, vload(xi + o + W), i1);
-                }
-                vstore(ur + i, r0);
-                vstore(ur + i + W, r1);
-                vstore(ui + i, i0);
-                vstore(ui + i + W, i1);
-            }
-            for (; i < nv; i += W) {
-                vf r0 = vsplat(0.0f), i0 = r0;
-                const float* xr = cre + i - a0;
-                const float* xi = cim + i - a0;
-                for (int q = 0; q < p; ++q) {
-                    const vf hv = vsplat(hb[q]);
-                    const std::ptrdiff_t o = -static_cast<std::ptrdiff_t>(q) * stride;
-                    r0 = vfma(hv, vload(xr + o), r0);
-                    i0 = vfma(hv, vload(xi + o), i0);
-                }
-                vstore(ur + i, r0);
-                vstore(ui + i, i0);
-            }
+            for (; i + 4 * W <= nv; i += 4 * W) branch_sum<4>(hb, cre + i - a0, cim + i - a0, ur + i, ui + i);
+            for (; i + 2 * W <= nv; i += 2 * W) branch_sum<2>(hb, cre + i - a0, cim + i - a0, ur + i, ui + i);
+            for (; i < nv; i += W) branch_sum<1>(hb, cre + i - a0, cim + i - a0, ur + i, ui + i);
         }
         // 2. The inverse FFT, lane = frame (fft_inverse's operations). Two
         // stages per pass over the rows: stage h's butterflies on rows

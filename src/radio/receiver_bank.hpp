@@ -121,13 +121,32 @@ struct ReceiverBank {
                                  " Hz of a multiple of the spacing fs/n_channels = " + frontend::show(spacing) + " Hz");
         if (!std::isnan(squelch_db) && !std::isfinite(squelch_db))
             frontend::refuse("squelch_db", squelch_db, "finite, or None");
-        rx.push_back(Receiver::make_indexed(static_cast<int>(mode), fs_ch, residual, audio_fs, squelch_db, bandwidth_hz,
-                                            deviation_hz, tau_us, tau_given, cw_pitch_hz));
+        rx.push_back(tuned(residual, squelch_db));
         long long r = static_cast<long long>(nearest) % m;
         if (r < 0) r += m;
         row.push_back(static_cast<int>(r));
         offsets.push_back(offset_hz);
         return static_cast<int>(r);
+    }
+
+    // Receiver::make(mode, fs_ch, residual, audio_fs, squelch_db, <the
+    // options>) without designing its filters again: of a receiver's parts
+    // only the channel oscillator and the squelch depend on the offset and
+    // the threshold, so the prototype (tuned to 0 Hz, fresh, no squelch) is
+    // copied and those two set as make sets them.
+    Receiver tuned(double residual, double squelch_db) const {
+        Receiver r = proto;
+        r.offset_hz = residual;
+        double centre = residual;
+        if (mode == Mode::usb) centre = residual + 0.5 * r.bandwidth_hz;
+        if (mode == Mode::lsb) centre = residual - 0.5 * r.bandwidth_hz;
+        r.channel.set_offset(centre);
+        r.squelch_db = squelch_db;
+        if (!std::isnan(squelch_db)) {
+            r.has_squelch = true;
+            r.squelch = audio::PowerSquelch::make(r.fs_ch, squelch_db);
+        }
+        return r;
     }
 
     HALVO_INLINE int output_rows() const { return static_cast<int>(rx.size()); }

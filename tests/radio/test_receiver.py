@@ -71,6 +71,23 @@ def test_round_trip_tone(mode, min_snr_db, level):
     assert amplitude == pytest.approx(level, rel=0.1)  # FM: half deviation in, 0.5 out; others levelled
 
 
+def speech_like(seconds: float) -> np.ndarray:
+    """Harmonics of 150 Hz in syllables of 120 ms with quiet gaps: onsets
+    and a crest factor near 4, as in speech."""
+    t = np.arange(int(seconds * AUDIO_FS)) / AUDIO_FS
+    voice = sum(np.sin(2 * np.pi * 150 * k * t + k * k) / k for k in range(1, 16))
+    syllables = (np.sin(np.pi * t / 0.12) ** 2) * (np.floor(t / 0.12) % 3 != 2)
+    return (0.25 * voice * syllables).astype(np.float32)
+
+
+@pytest.mark.parametrize("mode", ["am", "usb", "lsb"])
+def test_levelled_modes_keep_speech_within_full_scale(mode):
+    fs, offset = BAND[mode]
+    audio = hr.Receiver(mode, fs, offset).process(hr.Transmitter(mode, AUDIO_FS, fs, offset).process(speech_like(1.5)))
+    assert np.abs(audio).max() <= 1.0
+    assert np.abs(audio[len(audio) // 2:]).max() > 0.8   # levelled up to full scale, not squashed
+
+
 def test_cw_gives_a_tone_at_the_pitch():
     fs, offset = BAND["cw"]
     key = np.ones(int(AUDIO_FS), np.float32)

@@ -288,7 +288,7 @@ def test_batch_on_a_local_cluster_of_two_workers(tmp_path):
         assert 0.3 < float(row["peak"]) <= 1.0
         wav = tmp_path / "out/audio" / path.name
         assert wav_info(wav) == (1, 48_000, 24_000)
-        local = batch.demodulate_file(str(path), str(tmp_path), "fm", 2_500.0, 3_500.0, None, 65_536)
+        local = batch.demodulate_file(str(path), str(tmp_path), "nbfm", 2_500.0, 0.0, None, 65_536)
         assert local.samples == 120_000
         assert wav.read_bytes() == (tmp_path / path.name).read_bytes()
     # Different noise per recording: the tasks did not hand each other one file's result.

@@ -732,7 +732,7 @@ def radio_agc() -> Figure:
     ax.axhline(d["target"], color="C3", ls=":", label="target 0.5")
     ax.set(xlabel="time (s)", ylabel="RMS", ylim=(1e-3, 3),
            title="Agc(48e3): a tone stepping 0.01 → 0.3 → 0.003 (×30, then ÷100) comes out at RMS 0.5:\n"
-                 "a step up overshoots for about attack_ms (10 ms); after a step down the gain climbs "
+                 "a step up is held at the ceiling (1.0) for about attack_ms (10 ms); after a step down the gain climbs "
                  "by e per decay_ms (300 ms)")
     ax.legend(loc="lower left")
     return fig

@@ -1,19 +1,18 @@
 """Demodulate a whole directory of IQ recordings on a Dask cluster, one file per task.
 
     python examples/batch.py --demo 8                          # makes 8 short demo recordings first, then runs
-    python examples/batch.py recordings/ --mode fm --dev-hz 2500
+    python examples/batch.py recordings/ --mode nbfm --dev-hz 2500 --offset-hz 12500
     python examples/batch.py recordings/ --workers 4 --out results
     python examples/batch.py recordings/ --scheduler tcp://10.0.0.5:8786   # an existing cluster
 
 Without --scheduler a LocalCluster of --workers processes (one thread each)
 is started on this machine. Each task opens one recording, builds its own
-demodulator (halvo_sdr objects keep a stream's state and are never shared
-between processes), demodulates it block by block and writes
-<out>/<name>.wav at an audio rate (the input rate divided by a whole number,
-48 kHz or just above). A progress bar counts finished files; at the end a
+halvo_radio.Receiver (which keeps a stream's state and is never shared
+between processes), receives the channel at --offset-hz block by block and
+writes <out>/<name>.wav at 48 kHz. A progress bar counts finished files; at the end a
 summary table (file, samples, rate, seconds, peak, time) is printed and
 written to <out>/summary.csv. A worker on another machine must see the same
-paths (a shared file system) and have halvo_sdr installed.
+paths (a shared file system) and have halvo_sdr (with halvo_radio) installed.
 
 Recordings: everything in the folder that IqRecording reads (two-channel WAV,
 .cu8, .cs8, .cs16, .cf32, .raw, .iq); raw files need --rate. Needs Dask's
@@ -32,8 +31,8 @@ from typing import Any
 
 import numpy as np
 
-import halvo_sdr
-from sdrio import SPEECH, IqRecording, Progress, WavWriter, interpolate, read_wav
+import halvo_radio
+from sdrio import SPEECH, IqRecording, Progress, WavWriter, read_wav
 
 SUFFIXES = {".wav", ".cu8", ".cs8", ".cs16", ".cf32", ".raw", ".iq"}
 AUDIO_RATE = 48_000.0
@@ -51,48 +50,41 @@ class Result:
     output: str
 
 
-def demodulate_file(path: str, out_dir: str, mode: str, dev_hz: float, audio_bw_hz: float,
+def demodulate_file(path: str, out_dir: str, mode: str, dev_hz: float | None, offset_hz: float,
                     rate: float | None, block: int) -> Result:
-    """One task: read `path`, demodulate, write `out_dir/<stem>.wav`. Runs on a
-    worker; everything it uses is built here."""
+    """One task: read `path`, receive the channel at `offset_hz` in `mode`,
+    write `out_dir/<stem>.wav` at 48 kHz. Runs on a worker; everything it
+    uses is built here."""
     started = time.perf_counter()
     with IqRecording(path, None, rate) as rec:
         fs = rec.sample_rate
-        demod: halvo_sdr.FmQuadratureDemod | halvo_sdr.AmEnvelopeDemod
-        if mode == "fm":
-            demod = halvo_sdr.FmQuadratureDemod(fs, dev_hz=dev_hz, audio_bw_hz=audio_bw_hz)
-            scale = np.float32(fs / (2 * np.pi))            # 1.0 = the deviation
-        else:
-            demod = halvo_sdr.AmEnvelopeDemod(fs, audio_bw_hz=audio_bw_hz)
-            scale = np.float32(1.0)
-        # The demodulator's audio low-pass has already removed what lies above
-        # audio_bw_hz: keeping 1 sample in `keep` brings it to an audio rate.
-        keep = max(1, int(fs // AUDIO_RATE))
+        fm = mode in ("nbfm", "wbfm")
+        rx = halvo_radio.Receiver(mode, fs, offset_hz, audio_fs=AUDIO_RATE,
+                                  deviation_hz=dev_hz if fm else None)
         wav = Path(out_dir) / (Path(path).stem + ".wav")
-        peak, phase, done = 0.0, 0, 0
-        with WavWriter(wav, fs / keep) as out:
+        peak, done = 0.0, 0
+        with WavWriter(wav, AUDIO_RATE) as out:
             for iq in rec.blocks(block):
-                audio = demod.process(iq)[phase::keep] * scale
-                phase = (phase - len(iq)) % keep
+                audio = rx.process(iq)
                 out.write(np.clip(audio, -1.0, 1.0))
                 peak = max(peak, float(np.max(np.abs(audio), initial=0.0)))
                 done += len(iq)
-    return Result(Path(path).name, done, fs, fs / keep, done / fs, peak,
+    return Result(Path(path).name, done, fs, AUDIO_RATE, done / fs, peak,
                   time.perf_counter() - started, str(wav))
 
 
 def make_demo_recordings(folder: Path, count: int, seconds: float, fs: float = 240_000.0) -> list[Path]:
-    """`count` narrowband FM recordings of the bundled speech clip at `fs`,
-    each with its own noise, as 16-bit two-channel WAV files."""
+    """`count` narrowband FM recordings of the bundled speech clip at `fs`
+    (2.5 kHz deviation, 75 us pre-emphasis, the channel at 0 Hz), each with
+    its own noise, as 16-bit two-channel WAV files."""
     folder.mkdir(parents=True, exist_ok=True)
     speech, speech_fs = read_wav(SPEECH)
-    audio = np.resize(interpolate(speech, int(fs // speech_fs)), int(seconds * fs))
+    audio = np.resize(0.8 * speech, int(seconds * speech_fs)).astype(np.float32)
     paths = []
     for k in range(count):
-        mod = halvo_sdr.FmPhaseAccumMod(fs, deviation_hz=2_500, rf_hz=0)
-        mod.set_gain(0.5)
+        tx = halvo_radio.Transmitter("nbfm", speech_fs, fs, 0.0, deviation_hz=2_500)
         rng = np.random.default_rng(k)
-        iq = mod.process(audio)
+        iq = tx.process(audio)
         iq = iq + (0.02 * (rng.standard_normal(len(iq)) + 1j * rng.standard_normal(len(iq)))).astype(np.complex64)
         path = folder / f"demo_{k:03d}.wav"
         with WavWriter(path, fs, channels=2) as w:
@@ -110,9 +102,11 @@ def main(argv: list[str] | None = None) -> int:
     ap.add_argument("--demo-seconds", type=float, default=5.0, help="length of each demo recording (default 5)")
     ap.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler (default: a LocalCluster here)")
     ap.add_argument("--workers", type=int, default=2, help="LocalCluster worker processes (default 2)")
-    ap.add_argument("--mode", choices=["fm", "am"], default="fm", help="demodulator (default fm)")
-    ap.add_argument("--dev-hz", type=float, default=2_500.0, help="FM deviation in Hz (default 2500)")
-    ap.add_argument("--audio-bw-hz", type=float, default=3_500.0, help="audio bandwidth in Hz (default 3500)")
+    ap.add_argument("--mode", choices=list(halvo_radio.MODES), default="nbfm", help="receiver mode (default nbfm)")
+    ap.add_argument("--offset-hz", type=float, default=0.0,
+                    help="the channel's offset from the recording's centre, Hz (default 0)")
+    ap.add_argument("--dev-hz", type=float, default=2_500.0,
+                    help="FM deviation in Hz (default 2500); nbfm and wbfm only")
     ap.add_argument("--rate", type=float, help="sample rate of raw recordings in Hz")
     ap.add_argument("--block", type=int, default=65_536, help="samples per block (default 65536)")
     ap.add_argument("--out", type=Path, default=Path("out/batch"), help="output folder (default ./out/batch)")
@@ -147,7 +141,7 @@ def main(argv: list[str] | None = None) -> int:
         workers = len(client.scheduler_info()["workers"])
         print(f"{len(files)} recordings on {workers} worker{'s' * (workers != 1)} ({client.scheduler.address})")
         started = time.perf_counter()
-        futures = [client.submit(demodulate_file, f, str(audio_dir), args.mode, args.dev_hz, args.audio_bw_hz,
+        futures = [client.submit(demodulate_file, f, str(audio_dir), args.mode, args.dev_hz, args.offset_hz,
                                  args.rate, args.block, pure=False) for f in files]
         bar = Progress(len(files), "demodulating", unit="files")
         results: list[Result] = []

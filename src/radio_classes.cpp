@@ -64,7 +64,7 @@ using PowerSquelchPy = PyClass<PowerSquelch, "halvo_radio._native", &PowerSquelc
     Method<&PowerSquelch::is_open, "is_open($self)">, Method<&PowerSquelch::set_threshold, "set_threshold($self, db)">>;
 
 using AgcPy = PyClass<Agc, "halvo_radio._native", &Agc::make,
-    "Agc(fs, target=0.5, attack_ms=10.0, decay_ms=300.0, max_gain_db=60.0)\n--\n\n"
+    "Agc(fs, target=0.5, attack_ms=10.0, decay_ms=300.0, max_gain_db=60.0, ceiling=1.0)\n--\n\n"
     "Automatic gain control of float32 audio.",
     Process<&RadioKernelTable::Agc, "process($self, x)\n--\n\nThe audio scaled towards the target RMS, float32.">>;
 

@@ -112,8 +112,6 @@ def test_gnuradio_nbfm_tx_into_our_receiver(gnuradio_nbfm):
     np.testing.assert_allclose(levels[1] / levels[0], 1.0, rtol=0.1)
 
 
-@pytest.mark.xfail(strict=True, reason="Receiver('nbfm') runs its demodulator with a 3 kHz audio low-pass, "
-                                        "6 dB down at 2.7 kHz: a 2.3 kHz tone comes out 3.6 dB low")
 def test_our_receiver_passes_the_voice_band_flat(gnuradio_nbfm):
     _, levels = snr_db(gnuradio_nbfm, 4_800)
     np.testing.assert_allclose(levels[2] / levels[0], 1.0, rtol=0.1)

@@ -184,20 +184,27 @@ class PowerSquelch:
 
 
 class Agc:
-    """Automatic gain control of float32 audio towards an output RMS.
+    """Automatic gain control of float32 audio towards an output RMS, its
+    peaks held within a ceiling.
 
     Parameters
     ----------
     fs : float
         Sample rate, Hz.
     target : float
-        Output RMS the gain aims at.
+        Output RMS the gain aims at, on steady signals whose crest factor
+        (peak over RMS) is at most ``ceiling / target``; louder peaks are
+        held at the ceiling instead.
     attack_ms : float
         Averaging time of the input's mean square, milliseconds.
     decay_ms : float
         How slowly the held level falls when the input gets quieter, ms.
     max_gain_db : float
         Largest gain, dB (keeps silence from being blown up to noise).
+    ceiling : float
+        Largest output magnitude: a held peak of the input (up at once,
+        down over about ``decay_ms``) limits the gain, so an onset or a
+        click never comes out beyond it.
 
     Example
     -------
@@ -209,14 +216,16 @@ class Agc:
     """
 
     def __init__(self, fs: float, *, target: float = 0.5, attack_ms: float = 10.0, decay_ms: float = 300.0,
-                 max_gain_db: float = 60.0) -> None:
-        self._native = _native.Agc(float(fs), float(target), float(attack_ms), float(decay_ms), float(max_gain_db))
+                 max_gain_db: float = 60.0, ceiling: float = 1.0) -> None:
+        self._native = _native.Agc(float(fs), float(target), float(attack_ms), float(decay_ms), float(max_gain_db),
+                                   float(ceiling))
         self.process = self._native.process  # type: ignore[method-assign]  # the native method itself: no Python frame per call
         self.fs = float(fs)
         self.target = float(target)
         self.attack_ms = float(attack_ms)
         self.decay_ms = float(decay_ms)
         self.max_gain_db = float(max_gain_db)
+        self.ceiling = float(ceiling)
 
     def process(self, x: F32) -> F32:
         """float32 audio in, the same number of float32 samples out."""
@@ -224,7 +233,7 @@ class Agc:
 
     def __repr__(self) -> str:
         return (f"Agc(fs={self.fs!r}, target={self.target!r}, attack_ms={self.attack_ms!r}, "
-                f"decay_ms={self.decay_ms!r}, max_gain_db={self.max_gain_db!r})")
+                f"decay_ms={self.decay_ms!r}, max_gain_db={self.max_gain_db!r}, ceiling={self.ceiling!r})")
 
 
 class Receiver:

@@ -9,7 +9,7 @@
 // Modes and their demodulators (halvo's own, run on the channel):
 //   nbfm, wbfm  PmQuadratureDemod with k = fs_ch / (2 pi deviation_hz):
 //               full deviation comes out as +-1; audio low-pass at the
-//               audio band (3 kHz, 15 kHz)
+//               audio band (6 kHz: flat to 3 kHz; 15 kHz)
 //   pm          the phase itself, fast_atan2(im, re) / deviation (radians)
 //   am          AmEnvelopeDemod, then Agc
 //   usb, lsb    SsbProductDemod on a channel centred bandwidth/2 above
@@ -25,8 +25,10 @@
 // level reached counts as DC from then on), and the audio samples made
 // before then (`mute` of them) come out as exact zeros.
 //
-// Every count follows from the samples seen so far: any split of the input
-// gives the same concatenated output. Work buffers are fixed at
+// Every count follows from the samples seen so far: after n input samples
+// there are exactly ceil(n * audio_fs / fs) audio samples (audio sample j
+// belongs to input time j * fs / audio_fs), so any split of the input gives
+// the same concatenated output. Work buffers are fixed at
 // construction; a call of any length uses no other memory.
 #pragma once
 
@@ -78,7 +80,11 @@ inline ModeDefaults mode_defaults(Mode m) {
         case Mode::usb:
         case Mode::lsb: return {2800.0, NAN, NAN, 3000.0};
         case Mode::cw: return {500.0, NAN, NAN, 0.0};
-        case Mode::nbfm: return {16000.0, 5000.0, 75.0, 3000.0};
+        // nbfm's demodulator low-pass (a Butterworth pair, -6 dB at 0.9 x
+        // the audio band) sits at 6 kHz so that the voice band up to 3 kHz
+        // comes out within 0.75 dB of the de-emphasis alone; at 3 kHz it cut
+        // a 2.3 kHz tone by 3.6 dB.
+        case Mode::nbfm: return {16000.0, 5000.0, 75.0, 6000.0};
         case Mode::wbfm: return {200000.0, 75000.0, 75.0, 15000.0};
         case Mode::pm: return {16000.0, 1.0, NAN, 3000.0};
     }
@@ -173,6 +179,16 @@ struct Receiver {
     std::uint64_t mute = 0;       // audio samples still to come out as zeros
     std::vector<cf32> ch;         // channel samples of one chunk
     std::vector<float> dem;       // demodulated samples of one chunk
+    // The output count: audio sample j belongs to input time j * fs / audio_fs,
+    // so after n inputs there are ceil(n * num / den) of them (num/den =
+    // audio_fs / fs in lowest terms). The resampler may make up to
+    // ceil(l/m) of them earlier (its input, a channel sample, stands for
+    // the decimation's first input sample); those wait in `aud` until
+    // their input time has come.
+    std::uint64_t seen = 0;       // input samples so far
+    std::uint64_t num = 1, den = 1;
+    std::vector<float> aud;       // audio made but not yet due, then one chunk's new audio
+    std::size_t waiting = 0;      // samples of aud not yet due
 
     static Receiver make(const std::string& mode_s, double fs, double offset_hz, double audio_fs = 48000.0,
                          double squelch_db = NAN, double bandwidth_hz = NAN, double deviation_hz = NAN,
@@ -267,6 +283,22 @@ struct Receiver {
         // A chunk gives at most ceil(chunk / decimation) channel samples.
         r.ch.resize(kReceiverChunk / static_cast<std::size_t>(r.decimation) + 2);
         r.dem.resize(r.ch.size());
+        const std::uint64_t rl = r.has_resampler ? static_cast<std::uint64_t>(r.resampler.l) : 1;
+        const std::uint64_t rm = r.has_resampler ? static_cast<std::uint64_t>(r.resampler.m) : 1;
+        r.num = rl;
+        r.den = rm * static_cast<std::uint64_t>(r.decimation);
+        for (std::uint64_t a = r.num, b = r.den; b != 0;) {  // reduce by the greatest common divisor
+            const std::uint64_t t = a % b;
+            a = b;
+            b = t;
+            if (b == 0) {
+                r.num /= a;
+                r.den /= a;
+            }
+        }
+        // One chunk's audio and what waits before it: ceil(c * l / m) + 1
+        // new samples for c channel samples, ceil(l / m) + 1 waiting.
+        r.aud.resize((r.ch.size() * rl + rm - 1) / rm + 2 * ((rl + rm - 1) / rm) + 4);
         return r;
     }
 
@@ -282,9 +314,15 @@ struct Receiver {
     bool is_open() const { return !has_squelch || squelch.open; }
     double channel_fs() const { return fs_ch; }
 
+    // ceil(n * num / den) without overflow: with n = a*den + b it is
+    // a*num + ceil(b*num / den) (b*num < 2^48).
+    HALVO_INLINE std::uint64_t due(std::uint64_t n) const {
+        const std::uint64_t a = n / den, b = n % den;
+        return a * num + (b * num + den - 1) / den;
+    }
+
     HALVO_INLINE std::size_t output_count(std::size_t n) const {
-        const std::size_t c = channel.output_count(n);
-        return has_resampler ? resampler.output_count(c) : c;
+        return static_cast<std::size_t>(due(seen + n) - due(seen));
     }
 
     template <class Isa>
@@ -307,17 +345,25 @@ struct Receiver {
             demodulate<Isa>(done, c);
             if (settle > c) settle -= c;
             const std::size_t a = has_resampler ? resampler.output_count(c) : c;
-            if (has_resampler) resampler.process<Isa>(dem.data(), out, c);
+            float* made = aud.data() + waiting;
+            if (has_resampler) resampler.process<Isa>(dem.data(), made, c);
             else
-                for (std::size_t i = 0; i < c; ++i) out[i] = dem[i];
-            if (has_deemphasis) deemphasis.process<Isa>(out, out, a);
-            if (has_agc) agc.process<Isa>(out, out, a);
+                for (std::size_t i = 0; i < c; ++i) made[i] = dem[i];
+            if (has_deemphasis) deemphasis.process<Isa>(made, made, a);
+            if (has_agc) agc.process<Isa>(made, made, a);
             if (mute > 0) {
                 const std::size_t z = (mute < a) ? static_cast<std::size_t>(mute) : a;
-                for (std::size_t i = 0; i < z; ++i) out[i] = 0.0f;
+                for (std::size_t i = 0; i < z; ++i) made[i] = 0.0f;
                 mute -= z;
             }
-            out += a;
+            // Hand out what is due by the end of this chunk; the rest waits.
+            const std::size_t give = static_cast<std::size_t>(due(seen + m) - due(seen));
+            const std::size_t have = waiting + a;
+            for (std::size_t i = 0; i < give; ++i) out[i] = aud[i];
+            for (std::size_t i = give; i < have; ++i) aud[i - give] = aud[i];
+            waiting = have - give;
+            seen += m;
+            out += give;
         }
     }
 

@@ -14,13 +14,15 @@
 //               comes out at offset_hz + f (usb) or offset_hz - f (lsb)
 //   cw          CwKeyedMod at 0 Hz, 5 ms rise and fall: the input is the
 //               keying (0 off, 1 on), the carrier at offset_hz
-// Every count follows from the samples seen so far: any split of the input
+// Every count follows from the samples seen so far (after n audio samples
+// exactly ceil(n * fs / audio_fs) output samples): any split of the input
 // gives the same concatenated output. Work buffers are fixed at
 // construction.
 #pragma once
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,15 @@ struct Transmitter {
     std::vector<float> aud;  // audio of one chunk after pre-emphasis
     std::vector<float> res;  // the same at fs_mod
     std::vector<cf32> mod;   // modulated, at fs_mod
+    // The output count: output sample j belongs to audio time j * audio_fs / fs,
+    // so after n audio samples there are ceil(n * num / den) of them (num/den =
+    // fs / audio_fs in lowest terms). The upconverter makes `interpolation`
+    // samples per modulated sample at once; those past that count wait in
+    // `held` (at most interpolation - 1) until their time has come.
+    std::uint64_t seen = 0;  // audio samples so far
+    std::uint64_t num = 1, den = 1;
+    std::vector<cf32> held;  // made but not yet due; interpolation samples of room
+    std::size_t waiting = 0;
 
     static Transmitter make(const std::string& mode_s, double audio_fs, double fs, double offset_hz,
                             double bandwidth_hz = NAN, double deviation_hz = NAN, double tau_us = NAN,
@@ -121,6 +132,19 @@ struct Transmitter {
         const std::size_t most = static_cast<std::size_t>(std::ceil(kTransmitterChunk * t.fs_mod / audio_fs)) + 2;
         t.res.resize(most);
         t.mod.resize(most);
+        const std::uint64_t rl = t.has_resampler ? static_cast<std::uint64_t>(t.resampler.l) : 1;
+        const std::uint64_t rm = t.has_resampler ? static_cast<std::uint64_t>(t.resampler.m) : 1;
+        t.num = rl * static_cast<std::uint64_t>(t.interpolation);
+        t.den = rm;
+        std::uint64_t ga = t.num, gb = t.den;  // their greatest common divisor
+        while (gb != 0) {
+            const std::uint64_t r = ga % gb;
+            ga = gb;
+            gb = r;
+        }
+        t.num /= ga;
+        t.den /= ga;
+        t.held.resize(static_cast<std::size_t>(t.interpolation));
         return t;
     }
 
@@ -132,8 +156,15 @@ struct Transmitter {
                     tau_given);
     }
 
+    // ceil(n * num / den) without overflow: with n = a*den + b it is
+    // a*num + ceil(b*num / den) (b*num < 2^48).
+    HALVO_INLINE std::uint64_t due(std::uint64_t n) const {
+        const std::uint64_t a = n / den, b = n % den;
+        return a * num + (b * num + den - 1) / den;
+    }
+
     HALVO_INLINE std::size_t output_count(std::size_t n) const {
-        return up.output_count(has_resampler ? resampler.output_count(n) : n);
+        return static_cast<std::size_t>(due(seen + n) - due(seen));
     }
 
     template <class Isa>
@@ -160,9 +191,26 @@ struct Transmitter {
                 case Mode::cw: cw.process<Isa>(r, mod.data(), c); break;
                 default: ssb.process<Isa>(r, mod.data(), c); break;
             }
-            const std::size_t o = up.output_count(c);
-            up.process<Isa>(mod.data(), out, c);
-            out += o;
+            // What waited comes first; then all but the last modulated
+            // sample straight to out (all of that is due), the last one's
+            // `interpolation` samples through `held`, as many as are due.
+            const std::size_t give = static_cast<std::size_t>(due(seen + m) - due(seen));
+            seen += m;
+            const std::size_t first = (waiting < give) ? waiting : give;
+            for (std::size_t i = 0; i < first; ++i) out[i] = held[i];
+            for (std::size_t i = first; i < waiting; ++i) held[i - first] = held[i];
+            waiting -= first;
+            out += first;
+            if (c == 0) continue;
+            const std::size_t ni = static_cast<std::size_t>(interpolation);
+            up.process<Isa>(mod.data(), out, c - 1);
+            out += (c - 1) * ni;
+            up.process<Isa>(mod.data() + (c - 1), held.data(), 1);
+            const std::size_t rest = give - first - (c - 1) * ni;
+            for (std::size_t i = 0; i < rest; ++i) out[i] = held[i];
+            for (std::size_t i = rest; i < ni; ++i) held[i - rest] = held[i];
+            waiting = ni - rest;
+            out += rest;
         }
     }
 };

@@ -3,7 +3,7 @@
 //   audio_dump deemphasis FS TAU_US IN OUT [CALL_SIZES...]
 //   audio_dump preemphasis FS TAU_US IN OUT [CALL_SIZES...]
 //   audio_dump squelch FS THRESHOLD_DB HYSTERESIS_DB ATTACK_MS RELEASE_MS AVERAGE_MS IN OUT [CALL_SIZES...]
-//   audio_dump agc FS TARGET ATTACK_MS DECAY_MS MAX_GAIN_DB IN OUT [CALL_SIZES...]
+//   audio_dump agc FS TARGET ATTACK_MS DECAY_MS MAX_GAIN_DB CEILING IN OUT [CALL_SIZES...]
 // IN holds float32 samples (complex64 for the squelch), OUT gets the outputs
 // joined. The sample loops are the x86-64-v3 build where the CPU has it,
 // else the baseline one.
@@ -93,8 +93,9 @@ int main(int argc, char** argv) {
         return run<PowerSquelch, cf32, cf32>(
             PowerSquelch::make(num(argv[2]), num(argv[3]), num(argv[4]), num(argv[5]), num(argv[6]), num(argv[7])),
             HALVO_PICK(squelch_process), argv + 8, argc - 8, 2);
-    if (what == "agc" && argc >= 9)
-        return run<Agc, float, float>(Agc::make(num(argv[2]), num(argv[3]), num(argv[4]), num(argv[5]), num(argv[6])),
-                                      HALVO_PICK(agc_process), argv + 7, argc - 7, 2);
+    if (what == "agc" && argc >= 10)
+        return run<Agc, float, float>(
+            Agc::make(num(argv[2]), num(argv[3]), num(argv[4]), num(argv[5]), num(argv[6]), num(argv[7])),
+            HALVO_PICK(agc_process), argv + 8, argc - 8, 2);
     return 2;
 }

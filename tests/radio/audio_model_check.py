@@ -77,21 +77,27 @@ def squelch(z, fs, threshold_db, hysteresis_db, attack_ms, release_ms, average_m
     return y
 
 
-def agc(x, fs, target, attack_ms, decay_ms, max_gain_db):
+def agc(x, fs, target, attack_ms, decay_ms, max_gain_db, ceiling):
     ea = math.exp(-1.0 / (fs * attack_ms / 1000.0))
     ed = math.exp(-1.0 / (fs * decay_ms / 1000.0))
     ca, ka, cd, kd = F(ea), F(1.0 - ea), F(ed), F(1.0 - ed)
     gmax = F(math.pow(10.0, max_gain_db / 20.0))
-    t = F(target)
-    p = v = F(0)
+    t, c = F(target), F(ceiling)
+    p = v = q = F(0)
     y = np.empty_like(x)
     with np.errstate(divide="ignore"):
         for i, s in enumerate(x):
             p = fma(ca, p, F(ka * F(s * s)))
             v = p if p > v else fma(cd, v, F(kd * p))
+            a = np.abs(s)
+            q = a if a > q else fma(cd, q, F(kd * a))
             g = t / np.sqrt(v)
             g = gmax if g > gmax else g
-            y[i] = F(s * g)
+            h = c / q
+            g = h if h < g else g
+            o = F(s * g)
+            o = c if o > c else o
+            y[i] = -c if o < -c else o
     return y
 
 
@@ -102,6 +108,8 @@ def main():
     n = 6000
     audio = rng.uniform(-1, 1, n).astype(F)
     audio[100:110] = [0.0, -0.0, 1e-42, -1e-40, 3e38, -3e38, 1e-30, 5.0, -5.0, 0.0]
+    loud = audio * np.repeat(F([1e-3, 1.0, 30.0]), n // 3)  # quiet, then onsets that hit the ceiling
+    loud[-40] = np.nan  # and a NaN that stays in the held levels
     iq = (rng.uniform(-0.3, 0.3, n) + 1j * rng.uniform(-0.3, 0.3, n)).astype(np.complex64)
     iq[2000:3500] *= F(1e-3)  # the gate closes and opens again
     cases = [
@@ -112,8 +120,9 @@ def main():
         ("preemphasis", [192000.0, 50.0], audio, preemphasis),
         ("squelch", [48000.0, -20.0, 3.0, 1.0, 10.0, 2.0], iq, squelch),
         ("squelch", [24000.0, -25.0, 0.0, 0.0, 0.0, 0.1], iq, squelch),
-        ("agc", [48000.0, 0.5, 10.0, 300.0, 60.0], audio, agc),
-        ("agc", [8000.0, 0.1, 1.0, 50.0, 0.0], audio, agc),
+        ("agc", [48000.0, 0.5, 10.0, 300.0, 60.0, 1.0], audio, agc),
+        ("agc", [8000.0, 0.1, 1.0, 50.0, 0.0, 0.25], audio, agc),
+        ("agc", [48000.0, 2.0, 10.0, 300.0, 60.0, 1e6], loud, agc),
     ]
     failed = 0
     with tempfile.TemporaryDirectory() as d:

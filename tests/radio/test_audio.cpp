@@ -295,6 +295,32 @@ TEST(agc_output_level) {
     CHECK(y.back() == 1e-6f * 10.0f);
 }
 
+// Peaks never beyond the ceiling: a loud onset after a quiet stretch (the
+// averaged level lags it by the attack time) and speech-like bursts whose
+// crest factor the target RMS would push past full scale. Each comes close
+// to the ceiling, none goes over it.
+TEST(agc_holds_peaks_at_the_ceiling) {
+    const double fs = 48000.0;
+    std::vector<float> onset(48000), bursts(48000);
+    for (std::size_t i = 0; i < onset.size(); ++i) {
+        const double amp = i < 24000 ? 0.01 : 0.3;
+        onset[i] = static_cast<float>(amp * std::sin(2 * kPi * 1000.0 * double(i) / fs));
+    }
+    const std::vector<float> noise = real_noise(bursts.size(), 9);
+    for (std::size_t i = 0; i < bursts.size(); ++i)  // 0.05-level noise, a full-scale click every 10 ms
+        bursts[i] = (i % 480 == 7) ? 0.9f : 0.05f * noise[i];
+    for (double ceiling : {1.0, 0.3}) {
+        for (const auto* x : {&onset, &bursts}) {
+            const auto y = run(Agc::make(fs, 0.5, 10.0, 300.0, 60.0, ceiling), agc_process_baseline, *x);
+            float peak = 0;
+            for (float v : y) peak = std::fmax(peak, std::fabs(v));
+            INFO("ceiling %g, %s", ceiling, x == &onset ? "onset" : "bursts");
+            CHECK(peak <= static_cast<float>(ceiling));
+            CHECK(peak >= 0.9f * static_cast<float>(ceiling));
+        }
+    }
+}
+
 // ---------------------------------------------------------------- receiver
 
 namespace {
@@ -503,6 +529,7 @@ TEST(invalid_arguments_are_refused_by_name) {
         {"attack_ms", [] { Agc::make(48000.0, 0.5, 0.0); }},
         {"decay_ms", [] { Agc::make(48000.0, 0.5, 1.0, -5.0); }},
         {"max_gain_db", [] { Agc::make(48000.0, 0.5, 1.0, 5.0, 300.0); }},
+        {"ceiling", [] { Agc::make(48000.0, 0.5, 1.0, 5.0, 60.0, 0.0); }},
         {"mode", [] { Receiver::make("fm", 240000.0, 0.0); }},
         {"fs", [] { Receiver::make("nbfm", -1.0, 0.0); }},
         {"audio_fs", [] { Receiver::make("nbfm", 240000.0, 0.0, 480000.0); }},

@@ -4,6 +4,9 @@ Receiver in every mode, attributes read back, and bad arguments are refused
 by name. (The float32 models of the audio stage run in CTest.)"""
 from __future__ import annotations
 
+import math
+from fractions import Fraction
+
 import numpy as np
 import pytest
 
@@ -69,6 +72,62 @@ def test_round_trip_tone(mode, min_snr_db, level):
     snr, amplitude = tone_fit(audio)
     assert snr >= min_snr_db
     assert amplitude == pytest.approx(level, rel=0.1)  # FM: half deviation in, 0.5 out; others levelled
+
+
+@pytest.mark.parametrize("tau_us", [75.0, None])
+def test_nbfm_passes_the_voice_band_as_the_deemphasis_predicts(tau_us):
+    """A flat message at half deviation, 100 Hz to 3 kHz: the audio level is
+    1/|1 + j 2 pi f tau| of it (1 without de-emphasis) within 0.75 dB."""
+    fs, dev = 240_000.0, 5_000.0
+    t = np.arange(int(0.3 * fs)) / fs
+    for f in (100.0, 1_000.0, 2_300.0, 3_000.0):
+        phase = 2 * np.pi * dev * np.cumsum(0.5 * np.sin(2 * np.pi * f * t)) / fs
+        audio = hr.Receiver("nbfm", fs, 0.0, tau_us=tau_us).process(np.exp(1j * phase).astype(np.complex64))
+        y = audio[len(audio) // 3:].astype(np.float64)
+        n = (np.arange(len(y)) + len(audio) // 3) / AUDIO_FS
+        c, *_ = np.linalg.lstsq(np.stack([np.sin(2 * np.pi * f * n), np.cos(2 * np.pi * f * n), np.ones_like(n)], 1),
+                                y, rcond=None)
+        want = 1.0 if tau_us is None else 1 / abs(1 + 2j * np.pi * f * tau_us * 1e-6)
+        assert abs(20 * np.log10(np.hypot(c[0], c[1]) / 0.5 / want)) < 0.75, f
+
+
+def speech_like(seconds: float) -> np.ndarray:
+    """Harmonics of 150 Hz in syllables of 120 ms with quiet gaps: onsets
+    and a crest factor near 4, as in speech."""
+    t = np.arange(int(seconds * AUDIO_FS)) / AUDIO_FS
+    voice = sum(np.sin(2 * np.pi * 150 * k * t + k * k) / k for k in range(1, 16))
+    syllables = (np.sin(np.pi * t / 0.12) ** 2) * (np.floor(t / 0.12) % 3 != 2)
+    return (0.25 * voice * syllables).astype(np.float32)
+
+
+@pytest.mark.parametrize("mode", ["am", "usb", "lsb"])
+def test_levelled_modes_keep_speech_within_full_scale(mode):
+    fs, offset = BAND[mode]
+    audio = hr.Receiver(mode, fs, offset).process(hr.Transmitter(mode, AUDIO_FS, fs, offset).process(speech_like(1.5)))
+    assert np.abs(audio).max() <= 1.0
+    assert np.abs(audio[len(audio) // 2:]).max() > 0.8   # levelled up to full scale, not squashed
+
+
+@pytest.mark.parametrize("make, rate_ratio", [
+    (lambda: hr.Receiver("nbfm", 240_000.0, 0.0), Fraction(48_000, 240_000)),
+    (lambda: hr.Receiver("usb", 250_000.0, 1e4), Fraction(48_000, 250_000)),
+    (lambda: hr.Receiver("am", 240_000.0, 0.0, audio_fs=44_100.0), Fraction(44_100, 240_000)),
+    (lambda: hr.Receiver("wbfm", 960_000.0, 0.0), Fraction(48_000, 960_000)),
+    (lambda: hr.Transmitter("nbfm", 48_000.0, 240_000.0, 0.0), Fraction(240_000, 48_000)),
+    (lambda: hr.Transmitter("usb", 44_100.0, 250_000.0, 1e4), Fraction(250_000, 44_100)),
+    (lambda: hr.Transmitter("am", 8_000.0, 240_000.0, 0.0), Fraction(240_000, 8_000)),
+], ids=["rx-nbfm", "rx-usb-250k", "rx-am-44k1", "rx-wbfm", "tx-nbfm", "tx-usb-44k1", "tx-am-8k"])
+def test_output_count_is_the_ceiling_of_the_input_time(make, rate_ratio):
+    """Output sample j belongs to input time j / ratio: after n input samples
+    in any blocks there are exactly ceil(n * ratio) outputs."""
+    obj = make()
+    x = (NOISE_IQ if isinstance(obj, hr.Receiver) else NOISE_AUDIO)[:3_000]
+    rng = np.random.default_rng(5)
+    n = made = 0
+    for size in [0, 1, 1, 2, 3, 7, 11, 13] + list(rng.integers(0, 400, 12)):
+        made += len(obj.process(x[n:n + size]))
+        n += len(x[n:n + size])
+        assert made == math.ceil(n * rate_ratio), n
 
 
 def test_cw_gives_a_tone_at_the_pitch():

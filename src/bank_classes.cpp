@@ -51,20 +51,16 @@ constexpr void write_bank_doc(Writer& w) {
     w.put(", one per row; use halvo_radio.Bank.");
 }
 
-template <Text Doc>
-constexpr void write_set_channel_doc(Writer& w) {
-    w.put("set_channel($self, channel");
-    put_more_params(w, Doc.s);
-    w.put(")\n--\n\nThe channel anew with these parameters and fresh state.");
-}
-
-// "set_x($self, channel, v)" from the class's "set_x($self, v)".
-template <Text Doc>
-constexpr void write_setter_doc(Writer& w) {
-    w.put_until(Doc.s, '(');
+// "name($self, channel, a, b)" and then `Tail`: the name and the parameters
+// a, b from two signatures (set_channel's name, the class's parameters; or
+// a setter's own name and parameter).
+template <Text Name, Text Params, Text Tail>
+constexpr void write_channel_method_doc(Writer& w) {
+    w.put_until(Name.s, '(');
     w.put("($self, channel");
-    put_more_params(w, Doc.s);
+    put_more_params(w, Params.s);
     w.put(")\n--\n\n");
+    w.put(Tail.s);
 }
 
 // "process($self, iq)" (the class's argument name), then the bank's text.
@@ -84,7 +80,7 @@ struct BankRow<Process<Slot, Doc>, B, BankSlot> {
 };
 template <auto Setter, Text Doc, class B, auto BankSlot>
 struct BankRow<Method<Setter, Doc>, B, BankSlot> {
-    using type = Method<&B::template set<Setter>, written<&write_setter_doc<Doc>>()>;
+    using type = Method<&B::template set<Setter>, written<&write_channel_method_doc<Doc, Doc, "">>()>;
 };
 
 template <class ClassPy, auto BankSlot>
@@ -94,7 +90,9 @@ struct BankOf<PyClass<T, Module, Make, Doc, Rows...>, BankSlot> {
     using B = radio::Bank<T>;
     using type = PyClass<B, "halvo_radio._native", &B::make, written<&write_bank_doc<Doc>>(),
                          typename BankRow<Rows, B, BankSlot>::type...,
-                         Method<&B::set_channel, written<&write_set_channel_doc<Doc>>()>,
+                         Method<&B::set_channel,
+                                written<&write_channel_method_doc<"set_channel(", Doc,
+                                                                  "The channel anew with these parameters and fresh state.">>()>,
                          Method<&B::n_channels, "n_channels($self)">>;
 };
 

@@ -157,23 +157,19 @@ public:
     // Each release undoes one acquire of its kind under the same key; a
     // release that matches no such borrow is ignored.
     void release_shared(const void* base, std::uintptr_t lo, std::uintptr_t hi) noexcept {
-        if (lo >= hi) return;
-        const auto b = reinterpret_cast<std::uintptr_t>(base);
-        std::lock_guard lock(mutex_);
-        const std::uint32_t i = find_key(b, lo, hi);
-        if (i == kNil || keys_[i].shared == 0) return;
-        if (--keys_[i].shared == 0) erase_key(i);
+        release(base, lo, hi, [this](std::uint32_t i, std::uintptr_t) {
+            if (keys_[i].shared == 0) return;
+            if (--keys_[i].shared == 0) erase_key(i);
+        });
     }
 
     void release_exclusive(const void* base, std::uintptr_t lo, std::uintptr_t hi) noexcept {
-        if (lo >= hi) return;
-        const auto b = reinterpret_cast<std::uintptr_t>(base);
-        std::lock_guard lock(mutex_);
-        const std::uint32_t i = find_key(b, lo, hi);
-        if (i == kNil || keys_[i].exclusive == 0) return;
-        keys_[i].exclusive = 0;
-        --find_base(b)->exclusive;
-        erase_key(i);  // an exclusive key holds no shared borrows
+        release(base, lo, hi, [this](std::uint32_t i, std::uintptr_t b) {
+            if (keys_[i].exclusive == 0) return;
+            keys_[i].exclusive = 0;
+            --find_base(b)->exclusive;
+            erase_key(i);  // an exclusive key holds no shared borrows
+        });
     }
 
     // Inspection, for tests and diagnostics.
@@ -275,6 +271,16 @@ private:
             j = (j + 1) & (base_cap_ - 1);
         }
         return nullptr;
+    }
+
+    // Runs undo(index, base) under the lock on the key, when it is in the table.
+    template <class Undo>
+    void release(const void* base, std::uintptr_t lo, std::uintptr_t hi, Undo undo) noexcept {
+        if (lo >= hi) return;
+        const auto b = reinterpret_cast<std::uintptr_t>(base);
+        std::lock_guard lock(mutex_);
+        const std::uint32_t i = find_key(b, lo, hi);
+        if (i != kNil) undo(i, b);
     }
 
     static std::size_t capacity_for(std::size_t n) {

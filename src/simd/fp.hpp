@@ -82,7 +82,9 @@ HALVO_INLINE V fma_lanes(V a, V b, V c) {
                                                 reinterpret_cast<__m128>(c)));
     } else
 #endif
-    {
+    if constexpr (sizeof(V) == 16) {  // four lanes spelt out, the loop below left to the compiler for wider ones
+        return V{fma32(a[0], b[0], c[0]), fma32(a[1], b[1], c[1]), fma32(a[2], b[2], c[2]), fma32(a[3], b[3], c[3])};
+    } else {
         V r;
         for (std::size_t j = 0; j < sizeof(V) / sizeof(float); ++j) r[j] = fma32(a[j], b[j], c[j]);
         return r;
@@ -109,7 +111,9 @@ HALVO_INLINE V sqrt_lanes(V x) {
         return reinterpret_cast<V>(_mm_sqrt_ps(reinterpret_cast<__m128>(x)));
     } else
 #endif
-    {
+    if constexpr (sizeof(V) == 16) {
+        return V{sqrt32(x[0]), sqrt32(x[1]), sqrt32(x[2]), sqrt32(x[3])};
+    } else {
         V r;
         for (std::size_t j = 0; j < sizeof(V) / sizeof(float); ++j) r[j] = sqrt32(x[j]);
         return r;

@@ -157,23 +157,19 @@ public:
     // Each release undoes one acquire of its kind under the same key; a
     // release that matches no such borrow is ignored.
     void release_shared(const void* base, std::uintptr_t lo, std::uintptr_t hi) noexcept {
-        if (lo >= hi) return;
-        const auto b = reinterpret_cast<std::uintptr_t>(base);
-        std::lock_guard lock(mutex_);
-        const std::uint32_t i = find_key(b, lo, hi);
-        if (i == kNil || keys_[i].shared == 0) return;
-        if (--keys_[i].shared == 0) erase_key(i);
+        release(base, lo, hi, [this](std::uint32_t i, std::uintptr_t) {
+            if (keys_[i].shared == 0) return;
+            if (--keys_[i].shared == 0) erase_key(i);
+        });
     }
 
     void release_exclusive(const void* base, std::uintptr_t lo, std::uintptr_t hi) noexcept {
-        if (lo >= hi) return;
-        const auto b = reinterpret_cast<std::uintptr_t>(base);
-        std::lock_guard lock(mutex_);
-        const std::uint32_t i = find_key(b, lo, hi);
-        if (i == kNil || keys_[i].exclusive == 0) return;
-        keys_[i].exclusive = 0;
-        --find_base(b)->exclusive;
-        erase_key(i);  // an exclusive key holds no shared borrows
+        release(base, lo, hi, [this](std::uint32_t i, std::uintptr_t b) {
+            if (keys_[i].exclusive == 0) return;
+            keys_[i].exclusive = 0;
+            --find_base(b)->exclusive;
+            erase_key(i);  // an exclusive key holds no shared borrows
+        });
     }
 
     // Inspection, for tests and diagnostics.
@@ -277,6 +273,16 @@ private:
         return nullptr;
     }
 
+    // Runs undo(index, base) under the lock on the key, when it is in the table.
+    template <class Undo>
+    void release(const void* base, std::uintptr_t lo, std::uintptr_t hi, Undo undo) noexcept {
+        if (lo >= hi) return;
+        const auto b = reinterpret_cast<std::uintptr_t>(base);
+        std::lock_guard lock(mutex_);
+        const std::uint32_t i = find_key(b, lo, hi);
+        if (i != kNil) undo(i, b);
+    }
+
     static std::size_t capacity_for(std::size_t n) {
         std::size_t cap = kMinCapacity;
         while (cap < 2 * n && cap < kMaxCapacity) cap *= 2;
@@ -292,37 +298,39 @@ private:
         return true;
     }
 
-    bool rehash_bases(std::size_t cap) {
-        auto* fresh = static_cast<BaseSlot*>(std::calloc(cap, sizeof(BaseSlot)));
+    // Puts a fresh zeroed table of `new_cap` slots in place of `table`, runs
+    // `start`, hands every old slot to `move`, then frees the old table.
+    // Leaves everything unchanged when memory runs out.
+    template <class Slot, class Start, class Move>
+    static bool regrow(Slot*& table, std::size_t& cap, std::size_t new_cap, Start start, Move move) {
+        auto* fresh = static_cast<Slot*>(std::calloc(new_cap, sizeof(Slot)));
         if (fresh == nullptr) return false;
-        BaseSlot* old = bases_;
-        const std::size_t old_cap = base_cap_;
-        bases_ = fresh;
-        base_cap_ = cap;
-        for (std::size_t j = 0; j < old_cap; ++j) {
-            if (old[j].keys != 0) *free_base_slot(old[j].base) = old[j];
-        }
+        Slot* old = table;
+        const std::size_t old_cap = cap;
+        table = fresh;
+        cap = new_cap;
+        start();
+        for (std::size_t j = 0; j < old_cap; ++j) move(old[j]);
         std::free(old);
         return true;
     }
 
+    bool rehash_bases(std::size_t cap) {
+        return regrow(bases_, base_cap_, cap, [] {}, [this](const BaseSlot& s) {
+            if (s.keys != 0) *free_base_slot(s.base) = s;
+        });
+    }
+
     // Moves every key to a new table and rebuilds the lists of keys per base.
     bool rehash_keys(std::size_t cap) {
-        auto* fresh = static_cast<KeySlot*>(std::calloc(cap, sizeof(KeySlot)));
-        if (fresh == nullptr) return false;
-        KeySlot* old = keys_;
-        const std::size_t old_cap = key_cap_;
-        keys_ = fresh;
-        key_cap_ = cap;
-        for (std::size_t j = 0; j < base_cap_; ++j) bases_[j].head = kNil;
-        for (std::size_t j = 0; j < old_cap; ++j) {
-            if (!live(old[j])) continue;
-            const std::uint32_t i = free_key_slot(old[j].base, old[j].lo, old[j].hi);
-            keys_[i] = old[j];
-            link(i, *find_base(old[j].base));
-        }
-        std::free(old);
-        return true;
+        return regrow(
+            keys_, key_cap_, cap, [this] { for (std::size_t j = 0; j < base_cap_; ++j) bases_[j].head = kNil; },
+            [this](const KeySlot& s) {
+                if (!live(s)) return;
+                const std::uint32_t i = free_key_slot(s.base, s.lo, s.hi);
+                keys_[i] = s;
+                link(i, *find_base(s.base));
+            });
     }
 
     std::uint32_t free_key_slot(std::uintptr_t b, std::uintptr_t lo, std::uintptr_t hi) const {

@@ -24,11 +24,46 @@ namespace halvo::binding {
 // A string literal as a template argument.
 template <std::size_t N>
 struct Text {
-    char s[N];
+    char s[N]{};
+    constexpr Text() = default;
     constexpr Text(const char (&text)[N]) {  // implicit: a literal is written where a Text is wanted
         for (std::size_t i = 0; i < N; ++i) s[i] = text[i];
     }
 };
+
+// A text pieced together at compile time: Write(w) puts it into a Writer,
+// once to measure it and once into a Text of exactly its length.
+struct Writer {
+    char* s = nullptr;  // nullptr: only counting
+    std::size_t n = 0;
+    constexpr void put(char c) {
+        if (s != nullptr) s[n] = c;
+        ++n;
+    }
+    constexpr void put(const char* t) {
+        for (; *t != '\0'; ++t) put(*t);
+    }
+    // t up to, not including, the first `stop`; returns where it stopped.
+    constexpr const char* put_until(const char* t, char stop) {
+        for (; *t != '\0' && *t != stop; ++t) put(*t);
+        return t;
+    }
+};
+
+template <auto Write>
+constexpr std::size_t written_size() {
+    Writer w;
+    Write(w);
+    return w.n + 1;
+}
+
+template <auto Write>
+constexpr Text<written_size<Write>()> written() {
+    Text<written_size<Write>()> out;
+    Writer w{out.s};
+    Write(w);
+    return out;
+}
 
 void text_signature_is_malformed();  // never defined: reached only in a constant expression that must fail
 

@@ -28,7 +28,7 @@ extern const ClassEntry kRadioClasses[kRadioClassCount];
 extern PyMethodDef kRadioFunctions[];
 
 // The banks' type specs (bank_classes.cpp).
-#define HALVO_BANK_SPEC_DECL(Class, In, Out) extern PyType_Spec Class##Bank_spec;
+#define HALVO_BANK_SPEC_DECL(Class, In, Out) extern PyType_Spec& Class##Bank_spec;
 HALVO_CLASSES(HALVO_BANK_SPEC_DECL)
 #undef HALVO_BANK_SPEC_DECL
 

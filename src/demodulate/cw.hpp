@@ -22,8 +22,8 @@ struct CwEnvelopeDemod {
         (void)tone_hz;
         const float fs = static_cast<float>(sample_rate);
         const float bw = static_cast<float>(env_bw_hz);
-        const float b = (bw > 1.0f) ? bw : 1.0f;  // NaN counts as 1 Hz
-        return {std::exp((b * kNegTwoPi) / fs), 0.0f, 1.0f};
+        const float floor = (bw > 1.0f) ? bw : 1.0f;  // NaN counts as 1 Hz
+        return {std::exp((floor * kNegTwoPi) / fs), 0.0f, 1.0f};
     }
 
     void set_gain(double g) { gain = static_cast<float>(g); }
@@ -33,14 +33,14 @@ struct CwEnvelopeDemod {
     // vectors, while the smoother runs.
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
-        const float k = 1.0f - pole;
-        const float p = pole;
+        const float b = 1.0f - pole;
+        const float a = pole;
         const float g = gain;
         float e = env;
         run_pipelined(
             out, 0, n, [in](std::size_t i) { return sqrt32(in[i].re * in[i].re + in[i].im * in[i].im); },
-            [&e, k, p, g](float m) {
-                e = k * m + p * e;
+            [&e, b, a, g](float m) {
+                e = b * m + a * e;
                 return g * e;
             });
         env = e;

@@ -16,7 +16,7 @@
 namespace halvo {
 
 struct FmQuadratureDemod {
-    float gain;                       // output scale 1 / max(dev_hz, 1); a NaN deviation counts as 1
+    float scale;                      // output scale 1 / max(dev_hz, 1); a NaN deviation counts as 1
     PhaseDiscriminator discriminator; // previous input sample; 1 + 0j
     BiquadPair lowpass;               // audio low-pass pair, cut-off 0.9 * audio_bw_hz; zero state
 
@@ -30,7 +30,7 @@ struct FmQuadratureDemod {
 
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
-        quadrature_demodulate(discriminator, lowpass, gain, in, out, n);
+        quadrature_demodulate(discriminator, lowpass, scale, in, out, n);
     }
 };
 

@@ -18,7 +18,7 @@ namespace halvo {
 struct PmQuadratureDemod {
     BiquadPair lowpass;               // audio low-pass pair, cut-off 0.9 * audio_bw_hz; zero state
     PhaseDiscriminator discriminator; // previous input sample; 1 + 0j
-    float k;                          // output scale per radian, used as given; constructor argument
+    float scale;                      // output scale per radian (k), used as given; constructor argument
 
     static PmQuadratureDemod make(double fs, double k, double audio_bw_hz) {
         const float f = static_cast<float>(fs);
@@ -28,7 +28,7 @@ struct PmQuadratureDemod {
 
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
-        quadrature_demodulate(discriminator, lowpass, k, in, out, n);
+        quadrature_demodulate(discriminator, lowpass, scale, in, out, n);
     }
 };
 

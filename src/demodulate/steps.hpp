@@ -1,13 +1,15 @@
 // The demodulators' per-sample steps over a lane type V (float, or a vector
 // of independent lanes): each is the class's algorithm as written, one sample
 // at a time, with every operation in the order the class's process() keeps.
-// load() takes a step state from an object (and the advance count of its
-// oscillators), store() puts the moved state back. Instantiated with float,
+// Step<C, V> is class C's step: load() takes a step state from an object
+// (and the advance count of its oscillators), store() puts the moved state
+// back. Instantiated with float,
 // a step is the reference for process(); with vectors, it runs one object
 // per lane.
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "../dsp/steps.hpp"
 #include "am.hpp"
@@ -18,36 +20,37 @@
 
 namespace halvo::steps {
 
+// The step state of class C over lane type V: one specialisation per class.
 template <class C, class V>
-struct StepOf;
+struct Step;
 
 template <class V>
-struct CwEnvelopeDemodStep {
-    V k;     // 1 - pole
-    V pole;
+struct Step<CwEnvelopeDemod, V> {
+    V b;  // 1 - pole
+    V a;  // pole
     V env;
     V gain;
 
-    static CwEnvelopeDemodStep load(const CwEnvelopeDemod& m, std::uint32_t&) {
+    static Step load(const CwEnvelopeDemod& m, std::uint32_t&) {
         return {1.0f - m.pole, m.pole, m.env, m.gain};
     }
     void store(CwEnvelopeDemod& m, std::uint32_t) const { m.env = env; }
 
     HALVO_INLINE V step(Complex<V> x, std::uint32_t&) {
         const V mag = simd::sqrt(x.re * x.re + x.im * x.im);
-        env = k * mag + pole * env;
+        env = b * mag + a * env;
         return gain * env;
     }
 };
 
 template <class V>
-struct AmEnvelopeDemodStep {
+struct Step<AmEnvelopeDemod, V> {
     V approx;  // 1 for the weighted magnitudes, 0 for the exact estimator
     V w_in, w_quad;
     BiquadPairStep<V> lowpass;
     DcStep<V> dc;
 
-    static AmEnvelopeDemodStep load(const AmEnvelopeDemod& m, std::uint32_t&) {
+    static Step load(const AmEnvelopeDemod& m, std::uint32_t&) {
         return {m.abs_approx ? 1.0f : 0.0f, m.w_in, m.w_quad, BiquadPairStep<V>::load(m.lowpass),
                 DcStep<V>::load(m.dc)};
     }
@@ -70,12 +73,12 @@ struct AmEnvelopeDemodStep {
 };
 
 template <class V>
-struct SsbProductDemodStep {
+struct Step<SsbProductDemod, V> {
     PhasorStep<V> bfo;
     BiquadPairStep<V> lowpass;
     DcStep<V> dc;
 
-    static SsbProductDemodStep load(const SsbProductDemod& m, std::uint32_t& counter) {
+    static Step load(const SsbProductDemod& m, std::uint32_t& counter) {
         counter = m.bfo.counter;
         return {PhasorStep<V>::load(m.bfo), BiquadPairStep<V>::load(m.lowpass), DcStep<V>::load(m.dc)};
     }
@@ -91,47 +94,24 @@ struct SsbProductDemodStep {
     }
 };
 
-// FmQuadratureDemod (scale 1 / max(dev_hz, 1)) and PmQuadratureDemod (k).
-template <class V>
-struct QuadratureDemodStep {
+// FmQuadratureDemod (scale 1 / max(dev_hz, 1)) and PmQuadratureDemod (scale
+// k): one step, each class's own scale.
+template <class C, class V>
+    requires std::is_same_v<C, FmQuadratureDemod> || std::is_same_v<C, PmQuadratureDemod>
+struct Step<C, V> {
     V scale;
     DiscriminatorStep<V> discriminator;
     BiquadPairStep<V> lowpass;
 
-    static QuadratureDemodStep load(const FmQuadratureDemod& m, std::uint32_t&) {
-        return {m.gain, DiscriminatorStep<V>::load(m.discriminator), BiquadPairStep<V>::load(m.lowpass)};
+    static Step load(const C& m, std::uint32_t&) {
+        return {m.scale, DiscriminatorStep<V>::load(m.discriminator), BiquadPairStep<V>::load(m.lowpass)};
     }
-    static QuadratureDemodStep load(const PmQuadratureDemod& m, std::uint32_t&) {
-        return {m.k, DiscriminatorStep<V>::load(m.discriminator), BiquadPairStep<V>::load(m.lowpass)};
-    }
-    template <class C>
     void store(C& m, std::uint32_t) const {
         discriminator.store(m.discriminator);
         lowpass.store(m.lowpass);
     }
 
     HALVO_INLINE V step(Complex<V> x, std::uint32_t&) { return lowpass.step(discriminator.step(x) * scale); }
-};
-
-template <class V>
-struct StepOf<CwEnvelopeDemod, V> {
-    using type = CwEnvelopeDemodStep<V>;
-};
-template <class V>
-struct StepOf<AmEnvelopeDemod, V> {
-    using type = AmEnvelopeDemodStep<V>;
-};
-template <class V>
-struct StepOf<SsbProductDemod, V> {
-    using type = SsbProductDemodStep<V>;
-};
-template <class V>
-struct StepOf<FmQuadratureDemod, V> {
-    using type = QuadratureDemodStep<V>;
-};
-template <class V>
-struct StepOf<PmQuadratureDemod, V> {
-    using type = QuadratureDemodStep<V>;
 };
 
 }  // namespace halvo::steps

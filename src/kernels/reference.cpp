@@ -14,9 +14,9 @@ namespace {
 struct Isa {};
 
 template <class T, class In, class Out>
-void run(T& object, const In* in, Out* out, std::size_t n) {
+void run(T& state, const In* in, Out* out, std::size_t n) {
     std::uint32_t counter = 0;
-    auto s = halvo::steps::Step<T, float>::load(object, counter);
+    auto s = halvo::steps::Step<T, float>::load(state, counter);
     for (std::size_t i = 0; i < n; ++i) {
         if constexpr (std::is_same_v<In, halvo::cf32>) {
             out[i] = s.step({in[i].re, in[i].im}, counter);
@@ -25,7 +25,7 @@ void run(T& object, const In* in, Out* out, std::size_t n) {
             out[i] = {y.re, y.im};
         }
     }
-    s.store(object, counter);
+    s.store(state, counter);
     halvo::simd::canonicalise_nans<Isa>(reinterpret_cast<float*>(out), n * (sizeof(Out) / sizeof(float)));
 }
 

@@ -42,10 +42,10 @@ struct AmDsbMod {
         const float level = carrier_level;
         const float index = modulation_index;
         const bool limit = clamp;
-        PhasorOscillator osc = carrier;
+        PhasorOscillator car = carrier;
         const Sink sink = Sink::for_output(out, n * sizeof(cf32));
         alignas(32) float amp[kRing];          // the amplitude a of each sample
-        alignas(32) float phasors[2 * kRing];  // the carrier of each sample, (re, im)
+        alignas(32) float carriers[2 * kRing];  // the carrier of each sample, (re, im)
         run_staged(
             n,
             [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
@@ -60,22 +60,22 @@ struct AmDsbMod {
                     amp[r + t] = (limit ? at_least(at_most(e, 1.0f), -1.0f) : e) * g;
                 }
             },
-            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE { osc.advance_into(phasors + 2 * r, m); },
+            [&](std::size_t, std::size_t r, std::size_t m) HALVO_STAGE { car.advance_into(carriers + 2 * r, m); },
             [&](std::size_t i, std::size_t r, std::size_t m) HALVO_STAGE {
                 float* const o = &out[i].re;
                 if (m == kGroup) {
                     const f32x8 a = load8(amp + r);
-                    sink.put8(o, dup_lo8(a) * load8(phasors + 2 * r));
-                    sink.put8(o + 8, dup_hi8(a) * load8(phasors + 2 * r + 8));
+                    sink.put8(o, dup_lo8(a) * load8(carriers + 2 * r));
+                    sink.put8(o + 8, dup_hi8(a) * load8(carriers + 2 * r + 8));
                     return;
                 }
                 for (std::size_t t = 0; t < m; ++t) {
-                    o[2 * t] = amp[r + t] * phasors[2 * (r + t)];
-                    o[2 * t + 1] = amp[r + t] * phasors[2 * (r + t) + 1];
+                    o[2 * t] = amp[r + t] * carriers[2 * (r + t)];
+                    o[2 * t + 1] = amp[r + t] * carriers[2 * (r + t) + 1];
                 }
             });
         sink.finish();
-        carrier = osc;
+        carrier = car;
     }
 };
 

@@ -27,9 +27,8 @@ struct FmPhaseAccumMod {
 
     static FmPhaseAccumMod make(double sample_rate, double deviation_hz, double rf_hz) {
         const float fs = static_cast<float>(sample_rate);
-        const float dev = static_cast<float>(deviation_hz);
-        const float f = static_cast<float>(rf_hz);
-        return {PhasorOscillator::unit(), fs, dev, PhasorOscillator::design(f, fs), 1.0f};
+        return {PhasorOscillator::unit(), fs, static_cast<float>(deviation_hz),
+                PhasorOscillator::design(static_cast<float>(rf_hz), fs), 1.0f};
     }
 
     void set_deviation(double hz) { deviation = static_cast<float>(hz); }

@@ -21,10 +21,8 @@ struct PmDirectPhaseMod {
     float gain;                // output factor; 1.0
 
     static PmDirectPhaseMod make(double sample_rate, double kp_rad_per_unit, double rf_hz) {
-        const float fs = static_cast<float>(sample_rate);
-        const float kp = static_cast<float>(kp_rad_per_unit);
-        const float f = static_cast<float>(rf_hz);
-        return {kp, PhasorOscillator::design(f, fs), 1.0f};
+        return {static_cast<float>(kp_rad_per_unit),
+                PhasorOscillator::design(static_cast<float>(rf_hz), static_cast<float>(sample_rate)), 1.0f};
     }
 
     void set_gain(double g) { gain = static_cast<float>(g); }

@@ -15,12 +15,12 @@
 namespace halvo::steps {
 
 template <class V>
-struct AmDsbModStep {
+struct Step<AmDsbMod, V> {
     V gain, level, index;
     V clamp;  // 1 to limit the envelope to [-1, 1], else 0
     PhasorStep<V> carrier;
 
-    static AmDsbModStep load(const AmDsbMod& m, std::uint32_t& counter) {
+    static Step load(const AmDsbMod& m, std::uint32_t& counter) {
         counter = m.carrier.counter;
         return {m.gain, m.carrier_level, m.modulation_index, m.clamp ? 1.0f : 0.0f, PhasorStep<V>::load(m.carrier)};
     }
@@ -38,14 +38,14 @@ struct AmDsbModStep {
 };
 
 template <class V>
-struct CwKeyedModStep {
+struct Step<CwKeyedMod, V> {
     PhasorStep<V> tone;
     V envelope;
-    V rise, fall;
+    V a_rise, a_fall;
     V b_rise, b_fall;  // 1 - rise, 1 - fall
     V gain;
 
-    static CwKeyedModStep load(const CwKeyedMod& m, std::uint32_t& counter) {
+    static Step load(const CwKeyedMod& m, std::uint32_t& counter) {
         counter = m.tone.counter;
         return {PhasorStep<V>::load(m.tone), m.envelope, m.rise, m.fall, 1.0f - m.rise, 1.0f - m.fall, m.gain};
     }
@@ -59,7 +59,7 @@ struct CwKeyedModStep {
         const V k = select(x < zero, zero, select(x > splat<V>(1.0f), splat<V>(1.0f), x));  // NaN passes
         advance(counter, tone);
         const auto rising = k >= envelope;  // false when k or e is NaN: fall
-        envelope = select(rising, b_rise, b_fall) * k + select(rising, rise, fall) * envelope;
+        envelope = select(rising, b_rise, b_fall) * k + select(rising, a_rise, a_fall) * envelope;
         const V amp = gain * envelope;
         // The complex product (amp + 0j) * tone, every term rounded.
         return {amp * tone.re - zero * tone.im, zero * tone.re + amp * tone.im};
@@ -67,12 +67,12 @@ struct CwKeyedModStep {
 };
 
 template <class V>
-struct SsbPhasingModStep {
+struct Step<SsbPhasingMod, V> {
     BiquadPairStep<V> i_pair, q_pair;
     PhasorStep<V> audio_if, rf;
     V sigma;  // +1 for the upper sideband, -1 for the lower
 
-    static SsbPhasingModStep load(const SsbPhasingMod& m, std::uint32_t& counter) {
+    static Step load(const SsbPhasingMod& m, std::uint32_t& counter) {
         counter = m.audio_if.counter;
         return {BiquadPairStep<V>::load(m.i_pair), BiquadPairStep<V>::load(m.q_pair),
                 PhasorStep<V>::load(m.audio_if), PhasorStep<V>::load(m.rf), m.usb ? 1.0f : -1.0f};
@@ -94,13 +94,13 @@ struct SsbPhasingModStep {
 };
 
 template <class V>
-struct FmPhaseAccumModStep {
+struct Step<FmPhaseAccumMod, V> {
     V k;  // radians per unit of audio, (deviation * 2 pi) / sample_rate
     V gain;
     PhasorStep<V> message;  // its step is the input's, not stored
     PhasorStep<V> carrier;
 
-    static FmPhaseAccumModStep load(const FmPhaseAccumMod& m, std::uint32_t& counter) {
+    static Step load(const FmPhaseAccumMod& m, std::uint32_t& counter) {
         counter = m.carrier.counter;
         return {(m.deviation * kTwoPi) / m.sample_rate, m.gain, PhasorStep<V>::load(m.message),
                 PhasorStep<V>::load(m.carrier)};
@@ -127,12 +127,12 @@ struct FmPhaseAccumModStep {
 };
 
 template <class V>
-struct PmDirectPhaseModStep {
-    V sensitivity;
+struct Step<PmDirectPhaseMod, V> {
+    V k;  // radians per unit of input
     V gain;
     PhasorStep<V> carrier;
 
-    static PmDirectPhaseModStep load(const PmDirectPhaseMod& m, std::uint32_t& counter) {
+    static Step load(const PmDirectPhaseMod& m, std::uint32_t& counter) {
         counter = m.carrier.counter;
         return {m.sensitivity, m.gain, PhasorStep<V>::load(m.carrier)};
     }
@@ -141,7 +141,7 @@ struct PmDirectPhaseModStep {
     // The scaled phasor (cos, sin of x*sensitivity, times the gain): the
     // input's part alone, which a caller may take ahead for many samples.
     HALVO_INLINE Complex<V> pre(V x) const {
-        const V phi = x * sensitivity;
+        const V phi = x * k;
         return {simd::cos(phi) * gain, simd::sin(phi) * gain};
     }
     HALVO_INLINE Complex<V> step(V x, std::uint32_t& counter) { return step_pre(pre(x), counter); }
@@ -151,30 +151,5 @@ struct PmDirectPhaseModStep {
         return {cg * carrier.re - sg * carrier.im, sg * carrier.re + cg * carrier.im};
     }
 };
-
-template <class V>
-struct StepOf<AmDsbMod, V> {
-    using type = AmDsbModStep<V>;
-};
-template <class V>
-struct StepOf<CwKeyedMod, V> {
-    using type = CwKeyedModStep<V>;
-};
-template <class V>
-struct StepOf<SsbPhasingMod, V> {
-    using type = SsbPhasingModStep<V>;
-};
-template <class V>
-struct StepOf<FmPhaseAccumMod, V> {
-    using type = FmPhaseAccumModStep<V>;
-};
-template <class V>
-struct StepOf<PmDirectPhaseMod, V> {
-    using type = PmDirectPhaseModStep<V>;
-};
-
-// The step state of class C over lane type V.
-template <class C, class V>
-using Step = typename StepOf<C, V>::type;
 
 }  // namespace halvo::steps

@@ -62,15 +62,65 @@ HALVO_INLINE f32x4 fma32x2(f32x4 a, f32x4 b, f32x4 c) {
 #endif
 }
 
-// a*b + c rounded once, in all four lanes.
-HALVO_INLINE f32x4 fma32x4(f32x4 a, f32x4 b, f32x4 c) {
-#if defined(__FMA__)
-    return reinterpret_cast<f32x4>(_mm_fmadd_ps(reinterpret_cast<__m128>(a), reinterpret_cast<__m128>(b),
-                                                reinterpret_cast<__m128>(c)));
-#else
-    return f32x4{fma32(a[0], b[0], c[0]), fma32(a[1], b[1], c[1]), fma32(a[2], b[2], c[2]), fma32(a[3], b[3], c[3])};
+// a*b + c rounded once in every lane of a vector of floats V (16, 32 or 64
+// bytes): one fused instruction where the level has one of that width, else
+// fma32 lane by lane.
+template <class V>
+HALVO_INLINE V fma_lanes(V a, V b, V c) {
+#if defined(__AVX512F__)
+    if constexpr (sizeof(V) == 64) {
+        return reinterpret_cast<V>(_mm512_fmadd_ps(reinterpret_cast<__m512>(a), reinterpret_cast<__m512>(b),
+                                                   reinterpret_cast<__m512>(c)));
+    } else
 #endif
+#if defined(__FMA__)
+    if constexpr (sizeof(V) == 32) {
+        return reinterpret_cast<V>(_mm256_fmadd_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
+                                                   reinterpret_cast<__m256>(c)));
+    } else if constexpr (sizeof(V) == 16) {
+        return reinterpret_cast<V>(_mm_fmadd_ps(reinterpret_cast<__m128>(a), reinterpret_cast<__m128>(b),
+                                                reinterpret_cast<__m128>(c)));
+    } else
+#endif
+    if constexpr (sizeof(V) == 16) {  // four lanes spelt out, the loop below left to the compiler for wider ones
+        return V{fma32(a[0], b[0], c[0]), fma32(a[1], b[1], c[1]), fma32(a[2], b[2], c[2]), fma32(a[3], b[3], c[3])};
+    } else {
+        V r;
+        for (std::size_t j = 0; j < sizeof(V) / sizeof(float); ++j) r[j] = fma32(a[j], b[j], c[j]);
+        return r;
+    }
 }
+
+// The correctly rounded square root of every lane of V, likewise.
+template <class V>
+HALVO_INLINE V sqrt_lanes(V x) {
+#if defined(__AVX512F__)
+    if constexpr (sizeof(V) == 64) {
+        V r;
+        asm("vsqrtps %1, %0" : "=v"(r) : "v"(x));  // (GCC 12's _mm512_sqrt_ps warns of an uninitialised operand)
+        return r;
+    } else
+#endif
+#if defined(__AVX__)
+    if constexpr (sizeof(V) == 32) {
+        return reinterpret_cast<V>(_mm256_sqrt_ps(reinterpret_cast<__m256>(x)));
+    } else
+#endif
+#if defined(__SSE2__)
+    if constexpr (sizeof(V) == 16) {
+        return reinterpret_cast<V>(_mm_sqrt_ps(reinterpret_cast<__m128>(x)));
+    } else
+#endif
+    if constexpr (sizeof(V) == 16) {
+        return V{sqrt32(x[0]), sqrt32(x[1]), sqrt32(x[2]), sqrt32(x[3])};
+    } else {
+        V r;
+        for (std::size_t j = 0; j < sizeof(V) / sizeof(float); ++j) r[j] = sqrt32(x[j]);
+        return r;
+    }
+}
+
+HALVO_INLINE f32x4 fma32x4(f32x4 a, f32x4 b, f32x4 c) { return fma_lanes(a, b, c); }
 
 HALVO_INLINE f32x4 splat4(float x) { return f32x4{x, x, x, x}; }
 
@@ -94,13 +144,7 @@ HALVO_INLINE void store2(float* p, f32x4 v) {
 #endif
 }
 
-HALVO_INLINE f32x4 sqrt32x4(f32x4 x) {
-#if defined(__SSE2__)
-    return reinterpret_cast<f32x4>(_mm_sqrt_ps(reinterpret_cast<__m128>(x)));
-#else
-    return f32x4{sqrt32(x[0]), sqrt32(x[1]), sqrt32(x[2]), sqrt32(x[3])};
-#endif
-}
+HALVO_INLINE f32x4 sqrt32x4(f32x4 x) { return sqrt_lanes(x); }
 
 // x, unchanged, but opaque to the optimiser. GCC's loop vectoriser turns a
 // scalar loop of complex products (a*c - b*d, b*c + a*d over interleaved

@@ -57,52 +57,17 @@ HALVO_INLINE V select(M m, V a, V b) {
 // a*b + c rounded once, lane by lane.
 HALVO_INLINE float fma(float a, float b, float c) { return fma32(a, b, c); }
 
-HALVO_INLINE lanes8 fma(lanes8 a, lanes8 b, lanes8 c) {
-#if defined(__FMA__)
-    return reinterpret_cast<lanes8>(_mm256_fmadd_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
-                                                    reinterpret_cast<__m256>(c)));
-#else
-    lanes8 r;
-    for (int j = 0; j < 8; ++j) r[j] = fma32(a[j], b[j], c[j]);
-    return r;
-#endif
-}
-
-HALVO_INLINE lanes16 fma(lanes16 a, lanes16 b, lanes16 c) {
-#if defined(__AVX512F__)
-    return reinterpret_cast<lanes16>(_mm512_fmadd_ps(reinterpret_cast<__m512>(a), reinterpret_cast<__m512>(b),
-                                                     reinterpret_cast<__m512>(c)));
-#else
-    lanes16 r;
-    for (int j = 0; j < 16; ++j) r[j] = fma32(a[j], b[j], c[j]);
-    return r;
-#endif
+template <class V>
+HALVO_INLINE V fma(V a, V b, V c) {
+    return fma_lanes(a, b, c);
 }
 
 // Correctly rounded square root, lane by lane.
 HALVO_INLINE float sqrt(float x) { return sqrt32(x); }
 
-HALVO_INLINE lanes8 sqrt(lanes8 x) {
-#if defined(__AVX__)
-    return reinterpret_cast<lanes8>(_mm256_sqrt_ps(reinterpret_cast<__m256>(x)));
-#else
-    lanes8 r;
-    for (int j = 0; j < 8; ++j) r[j] = sqrt32(x[j]);
-    return r;
-#endif
-}
-
-HALVO_INLINE lanes16 sqrt(lanes16 x) {
-#if defined(__AVX512F__)
-    // (in asm: GCC 12's _mm512_sqrt_ps warns of an uninitialised operand)
-    lanes16 r;
-    asm("vsqrtps %1, %0" : "=v"(r) : "v"(x));
-    return r;
-#else
-    lanes16 r;
-    for (int j = 0; j < 16; ++j) r[j] = sqrt32(x[j]);
-    return r;
-#endif
+template <class V>
+HALVO_INLINE V sqrt(V x) {
+    return sqrt_lanes(x);
 }
 
 // |x|: the sign bit cleared, NaN payload kept.

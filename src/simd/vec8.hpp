@@ -29,16 +29,7 @@ HALVO_INLINE void store8(float* p, f32x8 v) { __builtin_memcpy(p, &v, sizeof v);
 HALVO_INLINE f32x8 splat8(float x) { return f32x8{x, x, x, x, x, x, x, x}; }
 
 // a*b + c rounded once, in every lane.
-HALVO_INLINE f32x8 fma32x8(f32x8 a, f32x8 b, f32x8 c) {
-#if defined(__FMA__)
-    return reinterpret_cast<f32x8>(_mm256_fmadd_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
-                                                   reinterpret_cast<__m256>(c)));
-#else
-    f32x8 r;
-    for (int i = 0; i < 8; ++i) r[i] = fma32(a[i], b[i], c[i]);
-    return r;
-#endif
-}
+HALVO_INLINE f32x8 fma32x8(f32x8 a, f32x8 b, f32x8 c) { return fma_lanes(a, b, c); }
 
 // x limited to [lo, hi] in every lane: x < lo gives lo, x > hi gives hi, a
 // NaN x stays NaN (the order of max and min operands makes it so; asm for

@@ -130,3 +130,25 @@ def test_refused(call, error, words):
         call()
     for word in words:
         assert word in str(info.value)
+
+
+@pytest.mark.parametrize("kind", KINDS, ids=lambda k: k.__name__)
+def test_native_signatures_follow_the_class(kind):
+    """Each native bank's signatures are its class's, with the channel count or index in front."""
+    native = getattr(hr._native, kind.__name__ + "Bank")
+
+    def names(f):
+        return [p for p in inspect.signature(f).parameters if p != "self"]
+
+    own = names(kind)
+    assert names(native) == ["n", *own]
+    assert names(native.set_channel) == ["channel", *own]
+    assert names(native.process) == names(kind.process)
+    assert names(native.n_channels) == []
+    setters_of_class = [name for name in dir(kind) if name.startswith("set_")]
+    assert sorted(n for n in dir(native) if n.startswith("set_") and n != "set_channel") == setters_of_class
+    for name in setters_of_class:
+        assert names(getattr(native, name)) == ["channel", *names(getattr(kind, name))]
+    bank_params = inspect.signature(native).parameters
+    for name, param in inspect.signature(kind).parameters.items():
+        assert bank_params[name].default == param.default

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "../simd/fp.hpp"
+#include "../simd/guarded.hpp"
 #include "../simd/lanes.hpp"
 #include "biquad_lowpass.hpp"
 #include "dc_blocker.hpp"

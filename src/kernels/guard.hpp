@@ -7,18 +7,21 @@
 // (see simd/guarded.hpp).
 //
 // process_guarded<Isa>(obj, in, out, n) cuts a block into chunks of
-// kGuardChunk samples. A chunk whose starting state holds a nonzero value
-// below kGuardFloor in magnitude runs the guarded step loop; every other
-// chunk runs the class's own loop for the level. Both give the same bits and
+// kGuardChunk samples. A chunk whose starting state holds a subnormal value
+// runs the guarded step loop; every other chunk runs the class's own loop
+// for the level. Both give the same bits and
 // any split of a stream gives the same bits, so the output is that of one
-// call of the class's loop; only the time differs. A state decaying through
-// the floor mid-chunk costs at most that chunk's slow operations; a state
-// held in a subnormal limit cycle (silence after a signal, a steady carrier)
-// then runs guarded, some three times slower than normal instead of forty
-// to a hundred and fifty.
+// call of the class's loop; only the time differs. A state that turns
+// subnormal mid-chunk costs at most the rest of that chunk's slow
+// operations; a state held in a subnormal limit cycle (silence after a
+// signal, a steady carrier) then runs guarded. The test is subnormal, not
+// merely small: a tiny normal state (a DC blocker's slow decay) costs the
+// class's own loop nothing extra, and the guarded loop is several times
+// slower than that loop on normal numbers.
 //
-// Everything here is forced inline: each level's loop gets its own copy,
-// never an out-of-line one shared between levels.
+// Everything here is forced inline or instantiated on the level's own tag:
+// each level's loop gets its own copy, never an out-of-line one shared
+// between levels.
 #pragma once
 
 #include <algorithm>
@@ -33,8 +36,6 @@
 namespace halvo::kernels {
 
 inline constexpr std::size_t kGuardChunk = 1024;
-// A nonzero state value below this counts as near the subnormal range.
-inline constexpr float kGuardFloor = 0x1p-96f;
 
 template <class V, class T, class In, class Out>
 [[gnu::always_inline]] inline void run_steps(T& state, const In* in, Out* out, std::size_t n) {
@@ -51,8 +52,16 @@ template <class V, class T, class In, class Out>
     s.store(state, counter);
 }
 
+// The guarded loop out of line, kept apart from the class's own loop (the
+// rare path should not shape the hot one's registers). Isa is the level's
+// tag, of internal linkage, so each level has its own copy.
+template <class Isa, class T, class In, class Out>
+[[gnu::noinline]] void run_guarded_steps(T& state, const In* in, Out* out, std::size_t n) {
+    run_steps<simd::Guarded>(state, in, out, n);
+}
+
 // Whether any value of the object's step state (coefficients included: a
-// step state is floats only) is nonzero and below kGuardFloor.
+// step state is floats only) is subnormal.
 template <class T>
 [[gnu::always_inline]] inline bool near_subnormal(const T& state) {
     using S = steps::Step<T, float>;
@@ -62,7 +71,7 @@ template <class T>
     float v[sizeof(S) / sizeof(float)];
     std::memcpy(v, &s, sizeof s);
     bool near = false;
-    for (const float x : v) near |= (x != 0.0f) & (abs32(x) < kGuardFloor);
+    for (const float x : v) near |= (x != 0.0f) & (abs32(x) < 0x1p-126f);
     return near;
 }
 
@@ -71,7 +80,7 @@ template <class Isa, class T, class In, class Out>
     for (std::size_t i = 0; i < n;) {
         const std::size_t c = std::min(kGuardChunk, n - i);
         if (near_subnormal(state)) {
-            run_steps<simd::Guarded>(state, in + i, out + i, c);
+            run_guarded_steps<Isa>(state, in + i, out + i, c);
         } else {
             state.template process<Isa>(in + i, out + i, c);
         }

@@ -18,6 +18,9 @@
 //   cw          SsbProductDemod with its BFO cw_pitch_hz below the carrier:
 //               the carrier comes out as a tone at cw_pitch_hz; then Agc
 //
+// The demodulators run through the subnormal guard of kernels/guard.hpp, as
+// halvo_sdr's classes do.
+//
 // Start-up: the channel filter starts from zeros and the demodulators from
 // their initial state. The first `settle` channel samples (the channel
 // filter's length and 2 ms) are demodulated as usual; after them the DC
@@ -43,6 +46,7 @@
 #include "../demodulate/pm.hpp"
 #include "../demodulate/ssb.hpp"
 #include "../dsp/fast_atan2.hpp"
+#include "../kernels/guard.hpp"
 #include "audio/agc.hpp"
 #include "audio/emphasis.hpp"
 #include "audio/squelch.hpp"
@@ -376,12 +380,12 @@ private:
         const std::size_t k = to - from;
         switch (mode) {
             case Mode::nbfm:
-            case Mode::wbfm: quad.process<Isa>(x, y, k); break;
+            case Mode::wbfm: kernels::process_guarded<Isa>(quad, x, y, k); break;
             case Mode::pm:
                 for (std::size_t i = 0; i < k; ++i) y[i] = fast_atan2(x[i].im, x[i].re) * pm_scale;
                 break;
-            case Mode::am: am.process<Isa>(x, y, k); break;
-            default: ssb.process<Isa>(x, y, k); break;
+            case Mode::am: kernels::process_guarded<Isa>(am, x, y, k); break;
+            default: kernels::process_guarded<Isa>(ssb, x, y, k); break;
         }
     }
 };

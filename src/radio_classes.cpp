@@ -4,6 +4,7 @@
 // radio class list's.
 #include "class_block.hpp"
 #include "classes.hpp"
+#include "kernels/bank_table.hpp"
 
 namespace halvo {
 namespace {
@@ -16,7 +17,7 @@ using kernels::RadioKernelTable;
 using ChannelizerPy = PyClass<Channelizer, "halvo_radio", &Channelizer::make,
     "Channelizer(fs, n_channels, oversample, stopband_db)\n--\n\n"
     "A polyphase bank of n_channels channels (a power of two), oversample 1 or 2.",
-    Process<&RadioKernelTable::Channelizer,
+    Process<&kernels::BankKernelTable::Channelizer,
             "process($self, iq)\n--\n\nChannel k of each completed frame in row k: complex64, n_channels rows.">,
     Method<&Channelizer::output_rows, "n_channels($self)">>;
 
@@ -86,7 +87,7 @@ using TransmitterPy = PyClass<Transmitter, "halvo_radio._native", &Transmitter::
 using ReceiverBankPy = PyClass<ReceiverBank, "halvo_radio._native", &ReceiverBank::make,
     "ReceiverBank(mode, fs, n_channels, audio_fs, bandwidth_hz, deviation_hz, tau_us, tau_given, cw_pitch_hz, "
     "stopband_db)\n--\n\nNative receiver bank; see halvo_radio.receiver_bank.",
-    Process<&RadioKernelTable::ReceiverBank,
+    Process<&kernels::BankKernelTable::ReceiverBank,
             "process($self, iq)\n--\n\nfloat32 audio at audio_fs, one row per channel.">,
     Method<&ReceiverBank::add_channel, "add_channel($self, index, offset_hz, squelch_db)">,
     Method<&ReceiverBank::is_open, "is_open($self, channel)">,

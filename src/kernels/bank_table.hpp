@@ -9,6 +9,8 @@
 #include <cstddef>
 
 #include "../radio/bank_list.hpp"
+#include "../radio/channelizer.hpp"
+#include "../radio/receiver_bank.hpp"
 #include "table.hpp"
 
 namespace halvo::kernels {
@@ -18,6 +20,12 @@ struct BankKernelTable {
 #define HALVO_BANK_SLOT(Class, In, Out) void (*Class##Bank)(halvo::Class##Bank&, const In*, Out*, std::size_t);
     HALVO_CLASSES(HALVO_BANK_SLOT)
 #undef HALVO_BANK_SLOT
+    // The channelizer and the receiver bank on it: the module runs them from
+    // this table, so they get the x86-64-v4 level (sixteen frames per lane
+    // group in the channelizer); the reference and baseline levels run
+    // their ordinary loops at the baseline.
+    void (*Channelizer)(halvo::Channelizer&, const halvo::cf32*, halvo::cf32*, std::size_t);
+    void (*ReceiverBank)(halvo::radio::ReceiverBank&, const halvo::cf32*, float*, std::size_t);
 };
 
 extern const BankKernelTable bank_reference;

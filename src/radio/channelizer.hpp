@@ -42,7 +42,6 @@
 #include "../simd/fp.hpp"
 #include "../port/shuffle.hpp"
 #include "../simd/vec8.hpp"
-#include "../simd/canonical_nan.hpp"
 
 namespace halvo {
 
@@ -312,7 +311,6 @@ struct Channelizer {
         const std::size_t left = lead + n - frames * rr;
         for (std::size_t i = 0; i < left; ++i) pending[i] = in[n - left + i];
         pending_n = left;
-        // (run_chunk writes every NaN as the one quiet NaN, canonical_nan.hpp.)
     }
 
 private:
@@ -351,14 +349,6 @@ private:
         }
     }
 #endif
-
-    HALVO_INLINE static float canonical(float v) {
-        std::uint32_t u;
-        std::memcpy(&u, &v, sizeof u);
-        if ((u & 0x7FFFFFFFu) > 0x7F800000u) u = simd::kCanonicalNan;
-        std::memcpy(&v, &u, sizeof v);
-        return v;
-    }
 
     HALVO_INLINE void scatter_frame(const cf32* fr, std::size_t pos) {
         const std::size_t rr = static_cast<std::size_t>(r);
@@ -506,9 +496,10 @@ private:
         }
         // 3. Out, channel k to row k, with the sign of twice-oversampled
         // frames: odd channels of frames with an even index (m+1 odd) negated
-        // (the sign bits flipped), and every NaN written as the one quiet
-        // NaN kCanonicalNan. Lane groups start at even frame offsets, so one
-        // mask serves every group.
+        // (the sign bits flipped). Lane groups start at even frame offsets,
+        // so one mask serves every group. NaNs leave as they come: the
+        // level's wrapper rewrites every NaN of the output as the one quiet
+        // NaN once the call is done (kernels/level.inc).
         const std::uint64_t first = frame;
 #if defined(__AVX__)
         using chz::vi;
@@ -524,14 +515,8 @@ private:
 #if defined(__AVX__)
             const vi mask = odd ? flip_mask : vi{};
             for (; i + W <= nf; i += W) {
-                vi ia = reinterpret_cast<vi>(vload(vr + i)) ^ mask;
-                vi ib = reinterpret_cast<vi>(vload(vim + i)) ^ mask;
-                const vi na = (ia & 0x7FFFFFFF) > 0x7F800000;  // all ones in a NaN lane
-                const vi nb = (ib & 0x7FFFFFFF) > 0x7F800000;
-                ia = (ia & ~na) | (na & static_cast<std::int32_t>(simd::kCanonicalNan));
-                ib = (ib & ~nb) | (nb & static_cast<std::int32_t>(simd::kCanonicalNan));
-                const vf a = reinterpret_cast<vf>(ia);
-                const vf b = reinterpret_cast<vf>(ib);
+                const vf a = reinterpret_cast<vf>(reinterpret_cast<vi>(vload(vr + i)) ^ mask);
+                const vf b = reinterpret_cast<vf>(reinterpret_cast<vi>(vload(vim + i)) ^ mask);
 #if defined(__AVX512F__)
                 vstore(&o[i].re, HALVO_SHUFFLE(a, b, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
                 vstore(&o[i].re + W, HALVO_SHUFFLE(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
@@ -544,8 +529,6 @@ private:
             for (; i < nf; ++i) {
                 const bool flip = odd && ((first + i) & 1u) == 0;
                 o[i] = flip ? cf32{-vr[i], -vim[i]} : cf32{vr[i], vim[i]};
-                o[i].re = canonical(o[i].re);
-                o[i].im = canonical(o[i].im);
             }
         }
         frame = first + nf;

@@ -3,6 +3,7 @@
 // bank level, for channel counts 1 to 17 (every tail of 8 and 16 lanes),
 // random parameters per channel, random block splits, setters and a channel
 // set anew between blocks. NaN must match in sign and payload too.
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
@@ -164,6 +165,70 @@ TEST(banks_against_single_objects) {
     check_class<halvo::Class>(#Class, &BankKernelTable::Class##Bank, &halvo::kernels::KernelTable::Class);
     HALVO_CLASSES(HALVO_CHECK_BANK)
 #undef HALVO_CHECK_BANK
+}
+
+namespace {
+
+// The channelizer and the receiver bank, which the module runs from the
+// banks' tables: every level gives the bits of radio_baseline (level.inc at
+// the baseline), NaNs and infinities in the input, in one call and in random
+// splits.
+template <class T, class Out>
+void check_slot(const char* name, const T& proto, void (*BankKernelTable::*slot)(T&, const cf32*, Out*, std::size_t),
+                void (*halvo::kernels::RadioKernelTable::*base)(T&, const cf32*, Out*, std::size_t), std::size_t n) {
+    std::mt19937 rng(20261212);
+    std::vector<cf32> in(n);
+    fill(in, rng);
+    for (std::size_t i = 101; i < n; i += 997) in[i] = {std::bit_cast<float>(0xFFC01234u), INFINITY};
+    const auto run = [&](auto fn, const std::vector<std::size_t>& sizes) {
+        T state = proto;
+        std::vector<std::vector<Out>> rows(static_cast<std::size_t>(state.output_rows()));
+        std::size_t at = 0;
+        for (std::size_t len : sizes) {
+            const std::size_t count = state.output_count(len);
+            std::vector<Out> out(rows.size() * count);
+            fn(state, in.data() + at, out.data(), len);
+            at += len;
+            for (std::size_t k = 0; k < rows.size(); ++k)
+                rows[k].insert(rows[k].end(), out.begin() + static_cast<std::ptrdiff_t>(k * count),
+                               out.begin() + static_cast<std::ptrdiff_t>((k + 1) * count));
+        }
+        return rows;
+    };
+    const auto want = run(halvo::kernels::radio_baseline.*base, {n});
+    CHECK(!want.empty() && want[0].size() > 100);
+    for (const BankKernelTable* level : levels()) {
+        for (int trial = 0; trial < 3; ++trial) {
+            std::vector<std::size_t> sizes;
+            for (std::size_t left = n; left > 0;) {
+                std::size_t len = trial == 0 ? left : static_cast<std::size_t>(rng() % (trial == 1 ? 300 : 20000));
+                if (len > left) len = left;
+                sizes.push_back(len);
+                left -= len;
+            }
+            halvo_test::info("%s, %s, trial %d (%zu calls)", name, level->level, trial, sizes.size());
+            const auto got = run(level->*slot, sizes);
+            bool same = got.size() == want.size();
+            for (std::size_t k = 0; same && k < got.size(); ++k)
+                same = got[k].size() == want[k].size() && same_bits(got[k].data(), want[k].data(), got[k].size());
+            CHECK(same);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(channelizer_and_receiver_bank_on_every_bank_level) {
+    check_slot("Channelizer M=64 oversample=1", halvo::Channelizer::make(1e6, 64, 1, 70.0), &BankKernelTable::Channelizer,
+               &halvo::kernels::RadioKernelTable::Channelizer, 40001);
+    check_slot("Channelizer M=16 oversample=2", halvo::Channelizer::make(1e6, 16, 2, 60.0), &BankKernelTable::Channelizer,
+               &halvo::kernels::RadioKernelTable::Channelizer, 40001);
+    halvo::radio::ReceiverBank rb = halvo::radio::ReceiverBank::make(4, 400e3, 16, 48000.0, NAN, NAN, NAN, false, 700.0, 70.0);
+    const double offsets[] = {0.0, 26500.0, -100e3, 175e3};
+    const double squelch[] = {-30.0, NAN, NAN, -30.0};
+    for (int k = 0; k < 4; ++k) rb.add_channel(k, offsets[k], squelch[k]);
+    check_slot("ReceiverBank nbfm", rb, &BankKernelTable::ReceiverBank, &halvo::kernels::RadioKernelTable::ReceiverBank,
+               40001);
 }
 
 HALVO_TEST_MAIN()

@@ -78,6 +78,45 @@ def test_rows_are_the_composition_bit_for_bit_for_any_split(mode, offsets, n_cha
         np.testing.assert_array_equal(in_blocks(make(), x, seed).view(np.uint32), want.view(np.uint32))
 
 
+# mode, fs, audio_fs, n_channels, oversample: audio rates that divide the
+# channel rate, that do not (a resampler by l/m), and equal to it.
+COUNT_CASES = [
+    ("nbfm", 1_600_000.0, 48_000.0, 64, 2),
+    ("nbfm", 2_400_000.0, 44_100.0, 64, 2),
+    ("am", 960_000.0, 11_025.0, 32, 1),
+    ("usb", 2_048_000.0, 16_000.0, 128, 2),
+    ("wbfm", 2_400_000.0, 48_000.0, 8, 2),
+]
+
+
+@pytest.mark.parametrize("mode, fs, audio_fs, n_channels, oversample", COUNT_CASES, ids=[c[0] for c in COUNT_CASES])
+def test_each_call_gives_what_a_channelizer_and_receiver_give_for_the_same_blocks(mode, fs, audio_fs, n_channels,
+                                                                                   oversample):
+    """Call by call, the bank's count is the channelizer's frames so far
+    through a receiver's count (never above ceil(n * audio_fs / fs) for n
+    input samples so far) and its rows are those receivers' samples; blocks
+    of random sizes, several of them longer than the bank's internal pass."""
+    rng = np.random.default_rng(n_channels)
+    offsets = [0.0, fs / n_channels]
+    bank = hr.ReceiverBank(mode, fs, offsets, audio_fs=audio_fs, n_channels=n_channels, oversample=oversample,
+                           squelch_db=[None, -60.0])
+    chz = hr.Channelizer(fs, n_channels, oversample, 70.0)
+    fs_ch = oversample * fs / n_channels
+    rx = [hr.Receiver(mode, fs_ch, 0.0, audio_fs=audio_fs), hr.Receiver(mode, fs_ch, 0.0, audio_fs=audio_fs,
+                                                                         squelch_db=-60.0)]
+    seen = made = 0
+    for size in list(rng.integers(0, 3 * n_channels, size=40)) + list(rng.integers(30_000, 70_000, size=3)):
+        x = (0.01 * (rng.standard_normal(size) + 1j * rng.standard_normal(size))).astype(np.complex64)
+        got = bank.process(x)
+        rows = chz.process(x)
+        want = np.array([rx[0].process(rows[0]), rx[1].process(rows[1])])
+        seen += size
+        made += got.shape[1]
+        assert got.shape == want.shape, (seen, got.shape, want.shape)
+        assert made <= int(np.ceil(seen * audio_fs / fs)), (seen, made)
+        np.testing.assert_array_equal(got.view(np.uint32), want.view(np.uint32))
+
+
 def test_a_band_comes_out_on_its_rows_and_squelched_rows_stay_silent():
     offsets = list(np.arange(-16, 16) * 25_000.0)
     tones = {-300_000.0: 600.0, 25_000.0: 1_100.0, 375_000.0: 1_700.0}

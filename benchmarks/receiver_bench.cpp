@@ -142,6 +142,8 @@ int main(int argc, char** argv) {
         call64("Receiver wbfm", wb2, b ? receiver_process_baseline : receiver_process_v3, iq);
         Transmitter tn2 = tn;
         call64("Transmitter nbfm", tn2, b ? transmitter_process_baseline : transmitter_process_v3, au);
+        Transmitter tw = Transmitter::make("wbfm", 48000.0, 960000.0, 200000.0);
+        call64("Transmitter wbfm 48k->960k", tw, b ? transmitter_process_baseline : transmitter_process_v3, au);
     }
     return 0;
 }

@@ -569,7 +569,8 @@ TEST(upconverter_levels_match_reference_in_any_split_and_retune) {
         int interp;
         double offset, bw;
     };
-    for (const Case& uc : {Case{48e3, 20, 200e3, 16e3}, Case{16e3, 1, -3e3, 4e3}, Case{8e3, 7, -28e3, 1e3}}) {
+    for (const Case& uc : {Case{48e3, 20, 200e3, 16e3}, Case{16e3, 1, -3e3, 4e3}, Case{8e3, 7, -28e3, 1e3},
+                           Case{480e3, 2, 200e3, 200e3}}) {
         const Upconverter proto = Upconverter::make(uc.fs, uc.interp, uc.offset, uc.bw);
         const std::size_t n = 3000;
         const std::vector<cf32> x = noise(n, 3);

@@ -93,10 +93,17 @@ struct Upconverter {
                 re[h + i] = in[done + i].re;
                 im[h + i] = in[done + i].im;
             }
+            std::size_t i = 0;
+            if (step < 8) {  // fewer phases than lanes: eight inputs per vector instead
+                if (fir.k == 16)
+                    for (; i + 8 <= c; i += 8, o += 8 * step) inputs8<16>(re + i, im + i, o);
+                else
+                    for (; i + 8 <= c; i += 8, o += 8 * step) inputs8<0>(re + i, im + i, o);
+            }
             if (fir.k == 16)  // the common short design, its loops unrolled
-                for (std::size_t i = 0; i < c; ++i, o += step) phases<16>(re + i, im + i, o, end);
+                for (; i < c; ++i, o += step) phases<16>(re + i, im + i, o, end);
             else
-                for (std::size_t i = 0; i < c; ++i, o += step) phases<0>(re + i, im + i, o, end);
+                for (; i < c; ++i, o += step) phases<0>(re + i, im + i, o, end);
             std::memmove(re, re + c, h * sizeof(float));
             std::memmove(im, im + c, h * sizeof(float));
             done += c;
@@ -148,6 +155,38 @@ struct Upconverter {
                 store8(&tmp[4].re, join_hi8(yr, yi));
                 for (std::size_t i = 0; first + i < total; ++i) y[first + i] = tmp[i];
             }
+        }
+    }
+
+    // The I outputs of each of eight consecutive inputs, whose windows start
+    // at wr, wi (input t's at wr + t), to y: one phase per pass, lane t =
+    // input t. Each lane makes the products, partial sums and tree that
+    // phases() makes in that phase's lane for that input, in the same
+    // order, so the bits are the same; where the interpolation is below
+    // eight, phases() would leave lanes idle and this fills them.
+    template <std::size_t K>
+    HALVO_INLINE void inputs8(const float* wr, const float* wi, cf32* y) const {
+        const std::size_t k = K ? K : fir.k, total = static_cast<std::size_t>(interpolation);
+        const f32x8 zero = splat8(0.0f);
+        for (std::size_t ph = 0; ph < total; ++ph) {
+            const float* g = fir.g.data() + ph * k;
+            auto p = [&](std::size_t l, f32x8& pr, f32x8& pi) HALVO_STAGE {
+                const f32x8 t0 = splat8(g[l]);
+                f32x8 ar = t0 * load8(wr + l), ai = t0 * load8(wi + l);
+                for (std::size_t j = l + 16; j < k; j += 16) {
+                    const f32x8 t = splat8(g[j]);
+                    ar = ar + t * load8(wr + j);
+                    ai = ai + t * load8(wi + j);
+                }
+                pr = ar;
+                pi = ai;
+            };
+            f32x8 sr, si;
+            tree<1>(p, 0, sr, si);
+            alignas(32) float yr[8], yi[8];
+            store8(yr, sr + zero);
+            store8(yi, si + zero);
+            for (std::size_t t = 0; t < 8; ++t) y[t * total + ph] = cf32{yr[t], yi[t]};
         }
     }
 

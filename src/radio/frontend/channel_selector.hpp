@@ -61,15 +61,10 @@ struct ChannelSelector {
             refuse("transition_hz", transition_hz, "above 0 and at most (fs - bandwidth_hz)/2 = " + show(0.5 * (fs - bandwidth_hz)));
         if (!(stopband_db >= 20.0 && stopband_db <= 140.0)) refuse("stopband_db", stopband_db, "from 20 to 140");
         const double pass = 0.5 * bandwidth_hz;
-        ChannelSelector c;
-        c.fs = fs;
-        c.offset_hz = offset_hz;
-        c.decimation = decimation;
-        c.bandwidth_hz = bandwidth_hz;
-        c.transition_hz = transition_hz;
-        c.stopband_db = stopband_db;
+        ChannelSelector c{.fs = fs, .offset_hz = offset_hz, .decimation = decimation, .bandwidth_hz = bandwidth_hz,
+                          .transition_hz = transition_hz, .stopband_db = stopband_db, .osc = {},
+                          .fir = FirChain<true>::make(fs, 1, decimation, pass, pass + transition_hz, stopband_db, 1.0)};
         c.osc.set_step(nco_step(offset_hz, fs));
-        c.fir = FirChain<true>::make(fs, 1, decimation, pass, pass + transition_hz, stopband_db, 1.0);
         return c;
     }
 

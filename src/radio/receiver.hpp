@@ -120,6 +120,24 @@ inline double mode_tau(Mode m, double tau_us, bool tau_given) {
     return tau;
 }
 
+// A mode and the options the receiver and the transmitter share: each one
+// NaN (tau_us: not given) the mode's default, each checked against the
+// wideband rate fs.
+struct ModeOptions {
+    Mode mode = Mode::nbfm;
+    double bandwidth_hz = 0.0;
+    double deviation_hz = NAN;  // FM: Hz; pm: radians; others: NaN
+    double tau_us = NAN;        // NaN: no emphasis
+
+    void resolve(double fs, double bandwidth, double deviation, double tau, bool tau_given) {
+        bandwidth_hz = std::isnan(bandwidth) ? mode_defaults(mode).bandwidth_hz : bandwidth;
+        if (!(bandwidth_hz > 0.0 && bandwidth_hz < 0.5 * fs))
+            frontend::refuse("bandwidth_hz", bandwidth_hz, "above 0 and below fs/2 = " + frontend::show(0.5 * fs));
+        deviation_hz = mode_deviation(mode, deviation, fs);
+        tau_us = mode_tau(mode, tau, tau_given);
+    }
+};
+
 // The lowest channel rate a mode needs for a channel of bandwidth bw.
 inline double min_channel_rate(Mode m, double bw, double audio_bw) {
     switch (m) {
@@ -179,15 +197,11 @@ inline int sideband_decimation(double fs, double audio_fs, double min_rate, doub
 
 inline constexpr std::size_t kReceiverChunk = 4096;  // input samples per pass through the stages
 
-struct Receiver {
-    Mode mode = Mode::nbfm;
+struct Receiver : ModeOptions {  // tau_us: de-emphasis
     double fs = 1.0;
     double offset_hz = 0.0;
     double audio_fs = 48000.0;
     double squelch_db = NAN;      // NaN: no squelch
-    double bandwidth_hz = 0.0;
-    double deviation_hz = NAN;    // FM: Hz; pm: radians; others: NaN
-    double tau_us = NAN;          // NaN: no de-emphasis
     double cw_pitch_hz = 700.0;
     double fs_ch = 1.0;           // channel rate fs / decimation
     int decimation = 1;
@@ -226,18 +240,13 @@ struct Receiver {
         audio::check_rate(fs);
         if (!(audio_fs > 0.0 && std::isfinite(audio_fs) && audio_fs <= fs))
             frontend::refuse("audio_fs", audio_fs, "above 0 and at most fs = " + frontend::show(fs));
-        if (!(std::fabs(offset_hz) <= 0.5 * fs))
-            frontend::refuse("offset_hz", offset_hz, "within +-fs/2 = +-" + frontend::show(0.5 * fs));
+        frontend::check_offset("offset_hz", offset_hz, fs);
         r.fs = fs;
         r.offset_hz = offset_hz;
         r.audio_fs = audio_fs;
         r.squelch_db = squelch_db;
-        r.bandwidth_hz = std::isnan(bandwidth_hz) ? d.bandwidth_hz : bandwidth_hz;
-        if (!(r.bandwidth_hz > 0.0 && r.bandwidth_hz < 0.5 * fs))
-            frontend::refuse("bandwidth_hz", r.bandwidth_hz, "above 0 and below fs/2 = " + frontend::show(0.5 * fs));
+        r.resolve(fs, bandwidth_hz, deviation_hz, tau_us, tau_given);
         const bool fm = r.mode == Mode::nbfm || r.mode == Mode::wbfm;
-        r.deviation_hz = mode_deviation(r.mode, deviation_hz, fs);
-        r.tau_us = mode_tau(r.mode, tau_us, tau_given);
         r.cw_pitch_hz = cw_pitch_hz;
         if (!(cw_pitch_hz >= 0.0 && cw_pitch_hz <= 0.25 * audio_fs))
             frontend::refuse("cw_pitch_hz", cw_pitch_hz, "from 0 to audio_fs/4 = " + frontend::show(0.25 * audio_fs));

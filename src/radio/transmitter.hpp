@@ -40,14 +40,10 @@ namespace halvo::radio {
 
 inline constexpr std::size_t kTransmitterChunk = 1024;  // audio samples per pass through the stages
 
-struct Transmitter {
-    Mode mode = Mode::nbfm;
+struct Transmitter : ModeOptions {  // tau_us: pre-emphasis
     double audio_fs = 48000.0;
     double fs = 1.0;
     double offset_hz = 0.0;
-    double bandwidth_hz = 0.0;
-    double deviation_hz = NAN;  // FM: Hz; pm: radians; others: NaN
-    double tau_us = NAN;        // NaN: no pre-emphasis
     double fs_mod = 1.0;        // modulation rate fs / interpolation
     int interpolation = 1;
     bool has_preemphasis = false;
@@ -80,17 +76,12 @@ struct Transmitter {
         if (!(audio_fs > 0.0 && std::isfinite(audio_fs))) frontend::refuse("audio_fs", audio_fs, "finite and > 0");
         if (!(fs >= audio_fs && std::isfinite(fs)))
             frontend::refuse("fs", fs, "finite and at least audio_fs = " + frontend::show(audio_fs));
-        if (!(std::fabs(offset_hz) <= 0.5 * fs))
-            frontend::refuse("offset_hz", offset_hz, "within +-fs/2 = +-" + frontend::show(0.5 * fs));
+        frontend::check_offset("offset_hz", offset_hz, fs);
         t.audio_fs = audio_fs;
         t.fs = fs;
         t.offset_hz = offset_hz;
-        t.bandwidth_hz = std::isnan(bandwidth_hz) ? d.bandwidth_hz : bandwidth_hz;
+        t.resolve(fs, bandwidth_hz, deviation_hz, tau_us, tau_given);
         const double bw = t.bandwidth_hz;
-        if (!(bw > 0.0 && bw < 0.5 * fs))
-            frontend::refuse("bandwidth_hz", bw, "above 0 and below fs/2 = " + frontend::show(0.5 * fs));
-        t.deviation_hz = mode_deviation(t.mode, deviation_hz, fs);
-        t.tau_us = mode_tau(t.mode, tau_us, tau_given);
         const double audio_bw = (t.mode == Mode::cw) ? bw : d.audio_bw_hz;
         // The modulated signal spans +-bw/2 (0 to bw for SSB, placed at the dial).
         const bool sideband = t.mode == Mode::usb || t.mode == Mode::lsb;

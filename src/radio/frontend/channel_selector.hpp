@@ -51,8 +51,7 @@ struct ChannelSelector {
         if (!(fs > 0.0 && std::isfinite(fs))) refuse("fs", fs, "finite and > 0");
         if (decimation < 1 || decimation > kMaxFactor)
             refuse("decimation", decimation, "an integer from 1 to " + std::to_string(kMaxFactor));
-        if (!(std::fabs(offset_hz) <= 0.5 * fs))
-            refuse("offset_hz", offset_hz, "within +-fs/2 = +-" + show(0.5 * fs));
+        check_offset("offset_hz", offset_hz, fs);
         const double fs_out = fs / decimation;
         if (!(bandwidth_hz > 0.0 && bandwidth_hz < fs_out))
             refuse("bandwidth_hz", bandwidth_hz, "above 0 and below fs/decimation = " + show(fs_out));
@@ -69,7 +68,7 @@ struct ChannelSelector {
     }
 
     void set_offset(double hz) {
-        if (!(std::fabs(hz) <= 0.5 * fs)) refuse("offset_hz", hz, "within +-fs/2 = +-" + show(0.5 * fs));
+        check_offset("offset_hz", hz, fs);
         offset_hz = hz;
         osc.set_step(nco_step(hz, fs));
     }

@@ -53,21 +53,27 @@
 #include "audio/squelch.hpp"
 #include "frontend/channel_selector.hpp"
 #include "frontend/resampler.hpp"
+#include "rate_count.hpp"
 
 namespace halvo::radio {
 
 enum class Mode { am, usb, lsb, cw, nbfm, wbfm, pm };
 
+inline constexpr const char* kModeNames[] = {"am", "usb", "lsb", "cw", "nbfm", "wbfm", "pm"};  // Mode's order
+
 inline Mode parse_mode(const std::string& s) {
-    static const char* names[] = {"am", "usb", "lsb", "cw", "nbfm", "wbfm", "pm"};
     for (int i = 0; i < 7; ++i)
-        if (s == names[i]) return static_cast<Mode>(i);
+        if (s == kModeNames[i]) return static_cast<Mode>(i);
     throw ArgumentError("mode must be one of 'am', 'usb', 'lsb', 'cw', 'nbfm', 'wbfm', 'pm', got '" + s + "'");
 }
 
-inline const char* mode_name(Mode m) {
-    static const char* names[] = {"am", "usb", "lsb", "cw", "nbfm", "wbfm", "pm"};
-    return names[static_cast<int>(m)];
+inline const char* mode_name(Mode m) { return kModeNames[static_cast<int>(m)]; }
+
+// The name of the mode at `index` in Mode's order (the bindings' constructors
+// take the index; the Python layer maps the name).
+inline const char* mode_name_at(int index) {
+    if (index < 0 || index > 6) throw ArgumentError("mode index must be from 0 to 6, got " + std::to_string(index));
+    return kModeNames[index];
 }
 
 // Per-mode defaults: channel bandwidth, deviation (Hz; radians for pm),
@@ -95,6 +101,47 @@ inline ModeDefaults mode_defaults(Mode m) {
     }
     return {};
 }
+
+// The deviation a mode runs with: deviation_hz, or the mode's default where
+// it is NaN; for nbfm and wbfm in Hz, above 0 and at most fs/2, for pm in
+// radians, above 0 and at most 3.15; NaN for the other modes.
+inline double mode_deviation(Mode m, double deviation_hz, double fs) {
+    const bool fm = m == Mode::nbfm || m == Mode::wbfm;
+    if (!fm && m != Mode::pm) return NAN;
+    const double dev = std::isnan(deviation_hz) ? mode_defaults(m).deviation_hz : deviation_hz;
+    if (fm && !(dev > 0.0 && dev <= 0.5 * fs))
+        frontend::refuse("deviation_hz", dev, "above 0 and at most fs/2 = " + frontend::show(0.5 * fs));
+    if (!fm && !(dev > 0.0 && dev <= 3.15))
+        frontend::refuse("deviation_hz", dev, "(radians of phase for pm) above 0 and at most 3.15");
+    return dev;
+}
+
+// The emphasis time constant: tau_us when given (None arrives as NaN: no
+// emphasis), else the mode's default; from 0 to 1e6 us.
+inline double mode_tau(Mode m, double tau_us, bool tau_given) {
+    const double tau = tau_given ? tau_us : mode_defaults(m).tau_us;
+    if (!std::isnan(tau) && !(tau >= 0.0 && tau <= audio::kMaxTauUs))
+        frontend::refuse("tau_us", tau, "from 0 to 1e6, or None");
+    return tau;
+}
+
+// A mode and the options the receiver and the transmitter share: each one
+// NaN (tau_us: not given) the mode's default, each checked against the
+// wideband rate fs.
+struct ModeOptions {
+    Mode mode = Mode::nbfm;
+    double bandwidth_hz = 0.0;
+    double deviation_hz = NAN;  // FM: Hz; pm: radians; others: NaN
+    double tau_us = NAN;        // NaN: no emphasis
+
+    void resolve(double fs, double bandwidth, double deviation, double tau, bool tau_given) {
+        bandwidth_hz = std::isnan(bandwidth) ? mode_defaults(mode).bandwidth_hz : bandwidth;
+        if (!(bandwidth_hz > 0.0 && bandwidth_hz < 0.5 * fs))
+            frontend::refuse("bandwidth_hz", bandwidth_hz, "above 0 and below fs/2 = " + frontend::show(0.5 * fs));
+        deviation_hz = mode_deviation(mode, deviation, fs);
+        tau_us = mode_tau(mode, tau, tau_given);
+    }
+};
 
 // The lowest channel rate a mode needs for a channel of bandwidth bw.
 inline double min_channel_rate(Mode m, double bw, double audio_bw) {
@@ -155,15 +202,11 @@ inline int sideband_decimation(double fs, double audio_fs, double min_rate, doub
 
 inline constexpr std::size_t kReceiverChunk = 4096;  // input samples per pass through the stages
 
-struct Receiver {
-    Mode mode = Mode::nbfm;
+struct Receiver : ModeOptions {  // tau_us: de-emphasis
     double fs = 1.0;
     double offset_hz = 0.0;
     double audio_fs = 48000.0;
     double squelch_db = NAN;      // NaN: no squelch
-    double bandwidth_hz = 0.0;
-    double deviation_hz = NAN;    // FM: Hz; pm: radians; others: NaN
-    double tau_us = NAN;          // NaN: no de-emphasis
     double cw_pitch_hz = 700.0;
     double fs_ch = 1.0;           // channel rate fs / decimation
     int decimation = 1;
@@ -184,14 +227,12 @@ struct Receiver {
     std::uint64_t mute = 0;       // audio samples still to come out as zeros
     std::vector<cf32> ch;         // channel samples of one chunk
     std::vector<float> dem;       // demodulated samples of one chunk
-    // The output count: audio sample j belongs to input time j * fs / audio_fs,
-    // so after n inputs there are ceil(n * num / den) of them (num/den =
-    // audio_fs / fs in lowest terms). The resampler may make up to
+    // The output count: audio sample j belongs to input time j * fs / audio_fs
+    // (rate: num/den = audio_fs / fs). The resampler may make up to
     // ceil(l/m) of them earlier (its input, a channel sample, stands for
     // the decimation's first input sample); those wait in `aud` until
     // their input time has come.
-    std::uint64_t seen = 0;       // input samples so far
-    std::uint64_t num = 1, den = 1;
+    RateCount rate;
     std::vector<float> aud;       // audio made but not yet due, then one chunk's new audio
     std::size_t waiting = 0;      // samples of aud not yet due
 
@@ -204,26 +245,13 @@ struct Receiver {
         audio::check_rate(fs);
         if (!(audio_fs > 0.0 && std::isfinite(audio_fs) && audio_fs <= fs))
             frontend::refuse("audio_fs", audio_fs, "above 0 and at most fs = " + frontend::show(fs));
-        if (!(std::fabs(offset_hz) <= 0.5 * fs))
-            frontend::refuse("offset_hz", offset_hz, "within +-fs/2 = +-" + frontend::show(0.5 * fs));
+        frontend::check_offset("offset_hz", offset_hz, fs);
         r.fs = fs;
         r.offset_hz = offset_hz;
         r.audio_fs = audio_fs;
         r.squelch_db = squelch_db;
-        r.bandwidth_hz = std::isnan(bandwidth_hz) ? d.bandwidth_hz : bandwidth_hz;
-        if (!(r.bandwidth_hz > 0.0 && r.bandwidth_hz < 0.5 * fs))
-            frontend::refuse("bandwidth_hz", r.bandwidth_hz, "above 0 and below fs/2 = " + frontend::show(0.5 * fs));
+        r.resolve(fs, bandwidth_hz, deviation_hz, tau_us, tau_given);
         const bool fm = r.mode == Mode::nbfm || r.mode == Mode::wbfm;
-        if (fm || r.mode == Mode::pm) {
-            r.deviation_hz = std::isnan(deviation_hz) ? d.deviation_hz : deviation_hz;
-            if (fm && !(r.deviation_hz > 0.0 && r.deviation_hz <= 0.5 * fs))
-                frontend::refuse("deviation_hz", r.deviation_hz, "above 0 and at most fs/2 = " + frontend::show(0.5 * fs));
-            if (!fm && !(r.deviation_hz > 0.0 && r.deviation_hz <= 3.15))
-                frontend::refuse("deviation_hz", r.deviation_hz, "(radians of phase for pm) above 0 and at most 3.15");
-        }
-        r.tau_us = tau_given ? tau_us : d.tau_us;
-        if (!std::isnan(r.tau_us) && !(r.tau_us >= 0.0 && r.tau_us <= audio::kMaxTauUs))
-            frontend::refuse("tau_us", r.tau_us, "from 0 to 1e6, or None");
         r.cw_pitch_hz = cw_pitch_hz;
         if (!(cw_pitch_hz >= 0.0 && cw_pitch_hz <= 0.25 * audio_fs))
             frontend::refuse("cw_pitch_hz", cw_pitch_hz, "from 0 to audio_fs/4 = " + frontend::show(0.25 * audio_fs));
@@ -296,17 +324,7 @@ struct Receiver {
         r.dem.resize(r.ch.size());
         const std::uint64_t rl = r.has_resampler ? static_cast<std::uint64_t>(r.resampler.l) : 1;
         const std::uint64_t rm = r.has_resampler ? static_cast<std::uint64_t>(r.resampler.m) : 1;
-        r.num = rl;
-        r.den = rm * static_cast<std::uint64_t>(r.decimation);
-        for (std::uint64_t a = r.num, b = r.den; b != 0;) {  // reduce by the greatest common divisor
-            const std::uint64_t t = a % b;
-            a = b;
-            b = t;
-            if (b == 0) {
-                r.num /= a;
-                r.den /= a;
-            }
-        }
+        r.rate = RateCount::make(rl, rm * static_cast<std::uint64_t>(r.decimation));
         // One chunk's audio and what waits before it: ceil(c * l / m) + 1
         // new samples for c channel samples, ceil(l / m) + 1 waiting.
         r.aud.resize((r.ch.size() * rl + rm - 1) / rm + 2 * ((rl + rm - 1) / rm) + 4);
@@ -318,23 +336,13 @@ struct Receiver {
     static Receiver make_indexed(int mode, double fs, double offset_hz, double audio_fs, double squelch_db,
                                  double bandwidth_hz, double deviation_hz, double tau_us, bool tau_given,
                                  double cw_pitch_hz) {
-        if (mode < 0 || mode > 6) throw ArgumentError("mode index must be from 0 to 6, got " + std::to_string(mode));
-        return make(mode_name(static_cast<Mode>(mode)), fs, offset_hz, audio_fs, squelch_db, bandwidth_hz, deviation_hz,
-                    tau_us, tau_given, cw_pitch_hz);
+        return make(mode_name_at(mode), fs, offset_hz, audio_fs, squelch_db, bandwidth_hz, deviation_hz, tau_us,
+                    tau_given, cw_pitch_hz);
     }
     bool is_open() const { return !has_squelch || squelch.open; }
     double channel_fs() const { return fs_ch; }
 
-    // ceil(n * num / den) without overflow: with n = a*den + b it is
-    // a*num + ceil(b*num / den) (b*num < 2^48).
-    HALVO_INLINE std::uint64_t due(std::uint64_t n) const {
-        const std::uint64_t a = n / den, b = n % den;
-        return a * num + (b * num + den - 1) / den;
-    }
-
-    HALVO_INLINE std::size_t output_count(std::size_t n) const {
-        return static_cast<std::size_t>(due(seen + n) - due(seen));
-    }
+    HALVO_INLINE std::size_t output_count(std::size_t n) const { return rate.output_count(n); }
 
     template <class Isa>
     void process(const cf32* in, float* out, std::size_t n) {
@@ -372,12 +380,11 @@ struct Receiver {
             }
             if (has_agc) agc.process<Isa>(made, made, a);
             // Hand out what is due by the end of this chunk; the rest waits.
-            const std::size_t give = static_cast<std::size_t>(due(seen + m) - due(seen));
+            const std::size_t give = rate.take(m);
             const std::size_t have = waiting + a;
             for (std::size_t i = 0; i < give; ++i) out[i] = aud[i];
             for (std::size_t i = give; i < have; ++i) aud[i - give] = aud[i];
             waiting = have - give;
-            seen += m;
             out += give;
         }
     }

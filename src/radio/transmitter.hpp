@@ -40,14 +40,10 @@ namespace halvo::radio {
 
 inline constexpr std::size_t kTransmitterChunk = 1024;  // audio samples per pass through the stages
 
-struct Transmitter {
-    Mode mode = Mode::nbfm;
+struct Transmitter : ModeOptions {  // tau_us: pre-emphasis
     double audio_fs = 48000.0;
     double fs = 1.0;
     double offset_hz = 0.0;
-    double bandwidth_hz = 0.0;
-    double deviation_hz = NAN;  // FM: Hz; pm: radians; others: NaN
-    double tau_us = NAN;        // NaN: no pre-emphasis
     double fs_mod = 1.0;        // modulation rate fs / interpolation
     int interpolation = 1;
     bool has_preemphasis = false;
@@ -63,13 +59,11 @@ struct Transmitter {
     std::vector<float> aud;  // audio of one chunk after pre-emphasis
     std::vector<float> res;  // the same at fs_mod
     std::vector<cf32> mod;   // modulated, at fs_mod
-    // The output count: output sample j belongs to audio time j * audio_fs / fs,
-    // so after n audio samples there are ceil(n * num / den) of them (num/den =
-    // fs / audio_fs in lowest terms). The upconverter makes `interpolation`
+    // The output count: output sample j belongs to audio time j * audio_fs / fs
+    // (rate: num/den = fs / audio_fs). The upconverter makes `interpolation`
     // samples per modulated sample at once; those past that count wait in
     // `held` (at most interpolation - 1) until their time has come.
-    std::uint64_t seen = 0;  // audio samples so far
-    std::uint64_t num = 1, den = 1;
+    RateCount rate;
     std::vector<cf32> held;  // made but not yet due; interpolation samples of room
     std::size_t waiting = 0;
 
@@ -82,26 +76,12 @@ struct Transmitter {
         if (!(audio_fs > 0.0 && std::isfinite(audio_fs))) frontend::refuse("audio_fs", audio_fs, "finite and > 0");
         if (!(fs >= audio_fs && std::isfinite(fs)))
             frontend::refuse("fs", fs, "finite and at least audio_fs = " + frontend::show(audio_fs));
-        if (!(std::fabs(offset_hz) <= 0.5 * fs))
-            frontend::refuse("offset_hz", offset_hz, "within +-fs/2 = +-" + frontend::show(0.5 * fs));
+        frontend::check_offset("offset_hz", offset_hz, fs);
         t.audio_fs = audio_fs;
         t.fs = fs;
         t.offset_hz = offset_hz;
-        t.bandwidth_hz = std::isnan(bandwidth_hz) ? d.bandwidth_hz : bandwidth_hz;
+        t.resolve(fs, bandwidth_hz, deviation_hz, tau_us, tau_given);
         const double bw = t.bandwidth_hz;
-        if (!(bw > 0.0 && bw < 0.5 * fs))
-            frontend::refuse("bandwidth_hz", bw, "above 0 and below fs/2 = " + frontend::show(0.5 * fs));
-        const bool fmode = t.mode == Mode::nbfm || t.mode == Mode::wbfm;
-        if (fmode || t.mode == Mode::pm) {
-            t.deviation_hz = std::isnan(deviation_hz) ? d.deviation_hz : deviation_hz;
-            if (fmode && !(t.deviation_hz > 0.0 && t.deviation_hz <= 0.5 * fs))
-                frontend::refuse("deviation_hz", t.deviation_hz, "above 0 and at most fs/2 = " + frontend::show(0.5 * fs));
-            if (!fmode && !(t.deviation_hz > 0.0 && t.deviation_hz <= 3.15))
-                frontend::refuse("deviation_hz", t.deviation_hz, "(radians of phase for pm) above 0 and at most 3.15");
-        }
-        t.tau_us = tau_given ? tau_us : d.tau_us;
-        if (!std::isnan(t.tau_us) && !(t.tau_us >= 0.0 && t.tau_us <= audio::kMaxTauUs))
-            frontend::refuse("tau_us", t.tau_us, "from 0 to 1e6, or None");
         const double audio_bw = (t.mode == Mode::cw) ? bw : d.audio_bw_hz;
         // The modulated signal spans +-bw/2 (0 to bw for SSB, placed at the dial).
         const bool sideband = t.mode == Mode::usb || t.mode == Mode::lsb;
@@ -134,16 +114,7 @@ struct Transmitter {
         t.mod.resize(most);
         const std::uint64_t rl = t.has_resampler ? static_cast<std::uint64_t>(t.resampler.l) : 1;
         const std::uint64_t rm = t.has_resampler ? static_cast<std::uint64_t>(t.resampler.m) : 1;
-        t.num = rl * static_cast<std::uint64_t>(t.interpolation);
-        t.den = rm;
-        std::uint64_t ga = t.num, gb = t.den;  // their greatest common divisor
-        while (gb != 0) {
-            const std::uint64_t r = ga % gb;
-            ga = gb;
-            gb = r;
-        }
-        t.num /= ga;
-        t.den /= ga;
+        t.rate = RateCount::make(rl * static_cast<std::uint64_t>(t.interpolation), rm);
         t.held.resize(static_cast<std::size_t>(t.interpolation));
         return t;
     }
@@ -151,21 +122,10 @@ struct Transmitter {
     // The binding's constructor: the mode by its index (see Receiver).
     static Transmitter make_indexed(int mode, double audio_fs, double fs, double offset_hz, double bandwidth_hz,
                                     double deviation_hz, double tau_us, bool tau_given) {
-        if (mode < 0 || mode > 6) throw ArgumentError("mode index must be from 0 to 6, got " + std::to_string(mode));
-        return make(mode_name(static_cast<Mode>(mode)), audio_fs, fs, offset_hz, bandwidth_hz, deviation_hz, tau_us,
-                    tau_given);
+        return make(mode_name_at(mode), audio_fs, fs, offset_hz, bandwidth_hz, deviation_hz, tau_us, tau_given);
     }
 
-    // ceil(n * num / den) without overflow: with n = a*den + b it is
-    // a*num + ceil(b*num / den) (b*num < 2^48).
-    HALVO_INLINE std::uint64_t due(std::uint64_t n) const {
-        const std::uint64_t a = n / den, b = n % den;
-        return a * num + (b * num + den - 1) / den;
-    }
-
-    HALVO_INLINE std::size_t output_count(std::size_t n) const {
-        return static_cast<std::size_t>(due(seen + n) - due(seen));
-    }
+    HALVO_INLINE std::size_t output_count(std::size_t n) const { return rate.output_count(n); }
 
     template <class Isa>
     void process(const float* in, cf32* out, std::size_t n) {
@@ -194,8 +154,7 @@ struct Transmitter {
             // What waited comes first; then all but the last modulated
             // sample straight to out (all of that is due), the last one's
             // `interpolation` samples through `held`, as many as are due.
-            const std::size_t give = static_cast<std::size_t>(due(seen + m) - due(seen));
-            seen += m;
+            const std::size_t give = rate.take(m);
             const std::size_t first = (waiting < give) ? waiting : give;
             for (std::size_t i = 0; i < first; ++i) out[i] = held[i];
             for (std::size_t i = first; i < waiting; ++i) held[i - first] = held[i];

@@ -168,33 +168,29 @@ HALVO_INLINE float opaque(float x) {
 // has been seen to swap the operands of the max/min intrinsics in some
 // builds (the sanitizer build), which turns a NaN into the bound.
 
-// x < lo ? lo : x. A NaN x is returned as it is.
-HALVO_INLINE float at_least(float x, float lo) {
+// Upper ? min(x, b) : max(x, b), that is x > b ? b : x or x < b ? b : x.
+// A NaN x is returned as it is.
+template <bool Upper>
+HALVO_INLINE float bounded(float x, float b) {
 #if defined(__AVX__)
     float r;
-    asm("vmaxss %2, %1, %0" : "=x"(r) : "x"(lo), "x"(x));  // max(lo, x), x on NaN
+    if constexpr (Upper) asm("vminss %2, %1, %0" : "=x"(r) : "x"(b), "x"(x));  // min(b, x), x on NaN
+    else asm("vmaxss %2, %1, %0" : "=x"(r) : "x"(b), "x"(x));                  // max(b, x), x on NaN
     return r;
 #elif defined(__SSE2__)
-    asm("maxss %1, %0" : "+x"(lo) : "x"(x));  // lo = max(lo, x), x on NaN
-    return lo;
+    if constexpr (Upper) asm("minss %1, %0" : "+x"(b) : "x"(x));  // b = min(b, x), x on NaN
+    else asm("maxss %1, %0" : "+x"(b) : "x"(x));                  // b = max(b, x), x on NaN
+    return b;
 #else
-    return (x < lo) ? lo : x;
+    return (Upper ? x > b : x < b) ? b : x;
 #endif
 }
 
+// x < lo ? lo : x. A NaN x is returned as it is.
+HALVO_INLINE float at_least(float x, float lo) { return bounded<false>(x, lo); }
+
 // x > hi ? hi : x. A NaN x is returned as it is.
-HALVO_INLINE float at_most(float x, float hi) {
-#if defined(__AVX__)
-    float r;
-    asm("vminss %2, %1, %0" : "=x"(r) : "x"(hi), "x"(x));  // min(hi, x), x on NaN
-    return r;
-#elif defined(__SSE2__)
-    asm("minss %1, %0" : "+x"(hi) : "x"(x));  // hi = min(hi, x), x on NaN
-    return hi;
-#else
-    return (x > hi) ? hi : x;
-#endif
-}
+HALVO_INLINE float at_most(float x, float hi) { return bounded<true>(x, hi); }
 
 // Loops that split a stateless stage (vectorisable) from a recurrence run
 // over the block in pieces of this many samples, so that the intermediate

@@ -14,6 +14,7 @@
 #include "radio/frontend/channel_selector.hpp"
 #include "radio/frontend/resampler.hpp"
 #include "radio/frontend/upconverter.hpp"
+#include "radio/rate_count.hpp"
 
 using halvo::cf32;
 using halvo::frontend::ChannelSelector;
@@ -466,6 +467,28 @@ TEST(resampler_output_count_follows_samples_seen) {
         seen += n;
         made += out.size();
         CHECK(made == (seen * 160 + 146) / 147);
+    }
+}
+
+TEST(rate_count_is_the_exact_ceiling_in_any_split) {
+    // after n inputs ceil(n * num / den) outputs, num/den in lowest terms;
+    // exact far beyond 2^32 inputs (a day of a 10 MHz stream is 2^39.7).
+    struct Case {
+        std::uint64_t num, den, reduced_num, reduced_den;
+    };
+    for (const Case c : {Case{480, 1440, 1, 3}, Case{160, 147, 160, 147}, Case{147 * 5, 160, 147, 32},
+                         Case{(1u << 24) - 3, 1u << 23, (1u << 24) - 3, 1u << 23}, Case{7, 7, 1, 1}}) {
+        halvo::radio::RateCount r = halvo::radio::RateCount::make(c.num, c.den);
+        CHECK(r.num == c.reduced_num && r.den == c.reduced_den);
+        std::size_t made = 0;
+        for (std::size_t n : {0u, 1u, 2u, 146u, 147u, 1000u, 3u, 4096u, 1u}) made += r.take(n);
+        CHECK(made == (r.seen * r.num + r.den - 1) / r.den);
+#if defined(__SIZEOF_INT128__)
+        for (std::uint64_t n : {std::uint64_t{1} << 40, (std::uint64_t{1} << 62) + 12345, ~std::uint64_t{0} / c.num}) {
+            const unsigned __int128 want = (static_cast<unsigned __int128>(n) * c.num + c.den - 1) / c.den;
+            CHECK(r.due(n) == static_cast<std::uint64_t>(want));
+        }
+#endif
     }
 }
 

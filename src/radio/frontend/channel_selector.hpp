@@ -51,8 +51,7 @@ struct ChannelSelector {
         if (!(fs > 0.0 && std::isfinite(fs))) refuse("fs", fs, "finite and > 0");
         if (decimation < 1 || decimation > kMaxFactor)
             refuse("decimation", decimation, "an integer from 1 to " + std::to_string(kMaxFactor));
-        if (!(std::fabs(offset_hz) <= 0.5 * fs))
-            refuse("offset_hz", offset_hz, "within +-fs/2 = +-" + show(0.5 * fs));
+        check_offset("offset_hz", offset_hz, fs);
         const double fs_out = fs / decimation;
         if (!(bandwidth_hz > 0.0 && bandwidth_hz < fs_out))
             refuse("bandwidth_hz", bandwidth_hz, "above 0 and below fs/decimation = " + show(fs_out));
@@ -61,20 +60,15 @@ struct ChannelSelector {
             refuse("transition_hz", transition_hz, "above 0 and at most (fs - bandwidth_hz)/2 = " + show(0.5 * (fs - bandwidth_hz)));
         if (!(stopband_db >= 20.0 && stopband_db <= 140.0)) refuse("stopband_db", stopband_db, "from 20 to 140");
         const double pass = 0.5 * bandwidth_hz;
-        ChannelSelector c;
-        c.fs = fs;
-        c.offset_hz = offset_hz;
-        c.decimation = decimation;
-        c.bandwidth_hz = bandwidth_hz;
-        c.transition_hz = transition_hz;
-        c.stopband_db = stopband_db;
+        ChannelSelector c{.fs = fs, .offset_hz = offset_hz, .decimation = decimation, .bandwidth_hz = bandwidth_hz,
+                          .transition_hz = transition_hz, .stopband_db = stopband_db, .osc = {},
+                          .fir = FirChain<true>::make(fs, 1, decimation, pass, pass + transition_hz, stopband_db, 1.0)};
         c.osc.set_step(nco_step(offset_hz, fs));
-        c.fir = FirChain<true>::make(fs, 1, decimation, pass, pass + transition_hz, stopband_db, 1.0);
         return c;
     }
 
     void set_offset(double hz) {
-        if (!(std::fabs(hz) <= 0.5 * fs)) refuse("offset_hz", hz, "within +-fs/2 = +-" + show(0.5 * fs));
+        check_offset("offset_hz", hz, fs);
         offset_hz = hz;
         osc.set_step(nco_step(hz, fs));
     }

@@ -45,6 +45,11 @@ inline std::string show(double v) {
     throw ArgumentError(std::string(name) + " must be " + allowed + ", got " + show(value));
 }
 
+// A frequency offset must lie within +-fs/2.
+inline void check_offset(const char* name, double hz, double fs) {
+    if (!(std::fabs(hz) <= 0.5 * fs)) refuse(name, hz, "within +-fs/2 = +-" + show(0.5 * fs));
+}
+
 // Taps the design above gives for these edges (the count only).
 inline double lowpass_length(double fs, double passband_hz, double stopband_hz, double stopband_db) {
     const double a = stopband_db + 3.0;

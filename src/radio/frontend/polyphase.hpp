@@ -126,7 +126,11 @@ struct PolyphaseFir {
         }
     }
 
-    // Two outputs side by side (their sums are independent chains), to y[0] and y[1].
+    // Two outputs side by side (their sums are independent chains), to y[0]
+    // and y[1]: taps ga over the window at plane offset oa, taps gb over the
+    // one at ob. SameTaps (two outputs of the same phase, as with L = 1):
+    // gb is ga, and one load of the taps serves both.
+    template <bool SameTaps>
     HALVO_INLINE void dot2_complex(const float* ga, const float* gb, std::size_t oa, std::size_t ob, cf32* y) const {
         const float* ra = br.data() + oa;
         const float* ia = bi.data() + oa;
@@ -135,7 +139,7 @@ struct PolyphaseFir {
         f32x8 ar0 = splat8(0.0f), ar1 = ar0, ai0 = ar0, ai1 = ar0, cr0 = ar0, cr1 = ar0, ci0 = ar0, ci1 = ar0;
         for (std::size_t j = 0; j < k; j += 16) {
             const f32x8 a0 = load8(ga + j), a1 = load8(ga + j + 8);
-            const f32x8 b0 = load8(gb + j), b1 = load8(gb + j + 8);
+            const f32x8 b0 = SameTaps ? a0 : load8(gb + j), b1 = SameTaps ? a1 : load8(gb + j + 8);
             ar0 = ar0 + a0 * load8(ra + j);
             ar1 = ar1 + a1 * load8(ra + j + 8);
             ai0 = ai0 + a0 * load8(ia + j);
@@ -144,26 +148,6 @@ struct PolyphaseFir {
             cr1 = cr1 + b1 * load8(rb + j + 8);
             ci0 = ci0 + b0 * load8(ib + j);
             ci1 = ci1 + b1 * load8(ib + j + 8);
-        }
-        fir_finish4(fir_fold(ar0, ar1), fir_fold(ai0, ai1), fir_fold(cr0, cr1), fir_fold(ci0, ci1), &y[0].re);
-    }
-
-    // Two outputs of the same phase (L = 1): one load of the taps serves both.
-    HALVO_INLINE void dot2_complex_shared(const float* __restrict ga, const float* __restrict ra, const float* __restrict ia,
-                                          std::size_t d, std::size_t kk, cf32* y) const {
-        const float* __restrict rb = ra + d;
-        const float* __restrict ib = ia + d;
-        f32x8 ar0 = splat8(0.0f), ar1 = ar0, ai0 = ar0, ai1 = ar0, cr0 = ar0, cr1 = ar0, ci0 = ar0, ci1 = ar0;
-        for (std::size_t j = 0; j < kk; j += 16) {
-            const f32x8 a0 = load8(ga + j), a1 = load8(ga + j + 8);
-            ar0 = ar0 + a0 * load8(ra + j);
-            ar1 = ar1 + a1 * load8(ra + j + 8);
-            ai0 = ai0 + a0 * load8(ia + j);
-            ai1 = ai1 + a1 * load8(ia + j + 8);
-            cr0 = cr0 + a0 * load8(rb + j);
-            cr1 = cr1 + a1 * load8(rb + j + 8);
-            ci0 = ci0 + a0 * load8(ib + j);
-            ci1 = ci1 + a1 * load8(ib + j + 8);
         }
         fir_finish4(fir_fold(ar0, ar1), fir_fold(ai0, ai1), fir_fold(cr0, cr1), fir_fold(ci0, ci1), &y[0].re);
     }
@@ -217,11 +201,11 @@ struct PolyphaseFir {
                     step();
                     if constexpr (sizeof(Out) == sizeof(cf32)) {
                         if (ga == gb && ob - oa == 8)  // decimation 8: the second window is the first one vector on
-                            dot2_complex_shared(ga, br.data() + oa, bi.data() + oa, 8, k, out + o);
+                            dot2_complex<true>(ga, ga, oa, oa + 8, out + o);
                         else if (ga == gb)
-                            dot2_complex_shared(ga, br.data() + oa, bi.data() + oa, ob - oa, k, out + o);
+                            dot2_complex<true>(ga, ga, oa, ob, out + o);
                         else
-                            dot2_complex(ga, gb, oa, ob, out + o);
+                            dot2_complex<false>(ga, gb, oa, ob, out + o);
                     } else {
                         dot2_real(ga, gb, oa, ob, out[o], out[o + 1]);
                     }

@@ -48,18 +48,15 @@ struct Upconverter {
             refuse("offset_hz", offset_hz, "within +-fs*interpolation/2 = +-" + show(0.5 * high));
         if (!(bandwidth_hz > 0.0 && bandwidth_hz < fs)) refuse("bandwidth_hz", bandwidth_hz, "above 0 and below fs = " + show(fs));
         if (!(stopband_db >= 20.0 && stopband_db <= 140.0)) refuse("stopband_db", stopband_db, "from 20 to 140");
-        Upconverter u;
-        u.fs = fs;
-        u.interpolation = interpolation;
-        u.offset_hz = offset_hz;
-        u.bandwidth_hz = bandwidth_hz;
-        u.stopband_db = stopband_db;
-        u.osc.set_step(nco_step(offset_hz, high));
         const double pass = 0.5 * bandwidth_hz;
-        u.fir = PolyphaseFir::make(interpolation, 1,
-                                   lowpass_design(high, pass, std::fmin(fs - pass, 0.5 * high), stopband_db,
-                                                  static_cast<double>(interpolation)),
-                                   true);
+        Upconverter u{.fs = fs, .interpolation = interpolation, .offset_hz = offset_hz, .bandwidth_hz = bandwidth_hz,
+                      .stopband_db = stopband_db, .osc = {},
+                      .fir = PolyphaseFir::make(interpolation, 1,
+                                                lowpass_design(high, pass, std::fmin(fs - pass, 0.5 * high), stopband_db,
+                                                               static_cast<double>(interpolation)),
+                                                true),
+                      .gt = {}};
+        u.osc.set_step(nco_step(offset_hz, high));
         const std::size_t k = u.fir.k, blocks = (static_cast<std::size_t>(interpolation) + 7) / 8;
         u.gt.assign(blocks * k * 8, 0.0f);
         for (std::size_t p = 0; p < static_cast<std::size_t>(interpolation); ++p)

@@ -145,11 +145,11 @@ struct Transmitter : ModeOptions {  // tau_us: pre-emphasis
             }
             switch (mode) {
                 case Mode::nbfm:
-                case Mode::wbfm: fm.process<Isa>(r, mod.data(), c); break;
-                case Mode::pm: pm.process<Isa>(r, mod.data(), c); break;
-                case Mode::am: am.process<Isa>(r, mod.data(), c); break;
-                case Mode::cw: cw.process<Isa>(r, mod.data(), c); break;
-                default: ssb.process<Isa>(r, mod.data(), c); break;
+                case Mode::wbfm: kernels::process_guarded<Isa>(fm, r, mod.data(), c); break;
+                case Mode::pm: kernels::process_guarded<Isa>(pm, r, mod.data(), c); break;
+                case Mode::am: kernels::process_guarded<Isa>(am, r, mod.data(), c); break;
+                case Mode::cw: kernels::process_guarded<Isa>(cw, r, mod.data(), c); break;
+                default: kernels::process_guarded<Isa>(ssb, r, mod.data(), c); break;
             }
             // What waited comes first; then all but the last modulated
             // sample straight to out (all of that is due), the last one's

@@ -13,10 +13,13 @@
 // State: the previous output (Deemphasis) or input (Preemphasis), 0.0.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
+#include "../../kernels/guard.hpp"
 #include "../../simd/fp.hpp"
+#include "../../simd/guarded.hpp"
 #include "../frontend/design.hpp"
 
 namespace halvo::audio {
@@ -51,11 +54,31 @@ struct Deemphasis {
         return y1;
     }
 
+    // In chunks of the subnormal guard's length (kernels/guard.hpp): a
+    // chunk that starts from a subnormal y1 (the pole holds silence there
+    // for good, a few units of 2^-149 away from zero) runs the same steps in
+    // simd::Guarded, whose arithmetic never hands the CPU a subnormal.
     template <class Isa>
     void process(const float* in, float* out, std::size_t n) {
-        Deemphasis d = *this;
-        for (std::size_t i = 0; i < n; ++i) out[i] = d.step(in[i]);
-        y1 = d.y1;
+        float y = y1;
+        for (std::size_t i0 = 0; i0 < n; i0 += kernels::kGuardChunk) {
+            const std::size_t end = std::min(n, i0 + kernels::kGuardChunk);
+            if (y != 0.0f && abs32(y) < 0x1p-126f) {
+                simd::Guarded g = y;
+                const simd::Guarded ga = a, gb = b;
+                for (std::size_t i = i0; i < end; ++i) {
+                    g = simd::fma(ga, g, gb * simd::Guarded(in[i]));
+                    out[i] = g;
+                }
+                y = g;
+            } else {
+                for (std::size_t i = i0; i < end; ++i) {
+                    y = fma32(a, y, b * in[i]);
+                    out[i] = y;
+                }
+            }
+        }
+        y1 = y;
     }
 };
 

@@ -150,7 +150,9 @@ HALVO_INLINE f32x4 sqrt32x4(f32x4 x) { return sqrt_lanes(x); }
 // scalar loop of complex products (a*c - b*d, b*c + a*d over interleaved
 // pairs) into fused multiply-adds even with contraction off; passing one
 // operand through here keeps such a loop scalar and its roundings as written.
-HALVO_INLINE float opaque(float x) {
+// (A float or a double.)
+template <class T>
+HALVO_INLINE T opaque(T x) {
 #if defined(__SSE2__)
     asm("" : "+x"(x));
 #else

@@ -37,17 +37,7 @@ namespace halvo::simd {
 // x in double, opaque to the optimiser: GCC would otherwise narrow
 // (float)((double)a * (double)b) back to a float multiply, which is the same
 // value but not the same instruction.
-HALVO_INLINE double widen(float x) {
-    double d = x;
-#if defined(__SSE2__)
-    asm("" : "+x"(d));
-#elif defined(__aarch64__)
-    asm("" : "+w"(d));
-#else
-    asm("" : "+m"(d));
-#endif
-    return d;
-}
+HALVO_INLINE double widen(float x) { return opaque(static_cast<double>(x)); }
 
 struct Guarded {
     float v;

@@ -180,6 +180,29 @@ TEST(deemphasis_silence_after_a_signal) {
     }
 }
 
+// A signal fading out through the range where its square is subnormal and
+// into silence: the AGC runs guarded steps there. Each level, in one call
+// and in random blocks, against the plain loop of its step.
+TEST(agc_fading_signal) {
+    std::vector<float> x = real_noise(40000, 6, 0.5);
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] *= std::pow(0.995f, static_cast<float>(i));  // 2^-63 near i = 8700
+    std::fill(x.begin() + 30000, x.end(), 0.0f);
+    const Agc g = Agc::make(48000.0, 0.5, 10.0, 300.0, 60.0);
+    std::vector<float> want(x.size());
+    Agc plain = g;
+    std::size_t faint = 0;  // inputs whose square is subnormal or zero: the guard's range
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        want[i] = plain.step(x[i]);
+        faint += x[i] != 0.0f && std::fabs(x[i]) < 0x1p-63f;
+    }
+    CHECK(faint > 4096);
+    for (auto [name, fn] : LEVELS(agc_process, Agc, float, float)) {
+        INFO("agc level %s", name);
+        CHECK(same_bits(run(g, fn, x), want));
+        CHECK(same_bits(run(g, fn, x, random_split(22, x.size())), want));
+    }
+}
+
 TEST(audio_levels_and_splits_give_the_baseline_bits) {
     const std::vector<float> a = [] {
         std::vector<float> v = real_noise(20000, 1);

@@ -27,10 +27,13 @@
 // push beyond the ceiling, is held at the ceiling. State: p, v and q, 0.0.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
+#include "../../kernels/guard.hpp"
 #include "../../simd/fp.hpp"
+#include "../../simd/guarded.hpp"
 #include "emphasis.hpp"
 
 namespace halvo::audio {
@@ -69,31 +72,54 @@ struct Agc {
         return a;
     }
 
-    HALVO_INLINE float step(float x) {
-        p = fma32(ca, p, ka * (x * x));          // fused, ka*(x*x) rounded first
-        v = (p > v) ? p : fma32(cd, v, kd * p);  // fused, kd*p rounded first
-        const float a = abs32(x);
-        q = (a > q) ? a : fma32(cd, q, kd * a);  // fused, kd*a rounded first
-        const float g0 = tgt / sqrt32(v);
-        const float g1 = (g0 > gmax) ? gmax : g0;
-        const float h = lim / q;
-        const float g = (h < g1) ? h : g1;
-        const float y = x * g;
-        const float y1 = (y > lim) ? lim : y;
-        return (y1 < -lim) ? -lim : y1;
+    HALVO_INLINE float step(float x) { return step_as<float>(x, p, v, q); }
+
+    // The step over a lane type: float, or simd::Guarded (the same
+    // operations without a subnormal ever reaching the CPU).
+    template <class V>
+    HALVO_INLINE V step_as(V x, V& p_, V& v_, V& q_) const {
+        p_ = simd::fma(V(ca), p_, V(ka) * (x * x));          // fused, ka*(x*x) rounded first
+        v_ = (p_ > v_) ? p_ : simd::fma(V(cd), v_, V(kd) * p_);  // fused, kd*p rounded first
+        const V a = simd::abs(x);
+        q_ = (a > q_) ? a : simd::fma(V(cd), q_, V(kd) * a);  // fused, kd*a rounded first
+        const V g0 = V(tgt) / simd::sqrt(v_);
+        const V g1 = (g0 > V(gmax)) ? V(gmax) : g0;
+        const V h = V(lim) / q_;
+        const V g = (h < g1) ? h : g1;
+        const V y = x * g;
+        const V y1 = (y > V(lim)) ? V(lim) : y;
+        return (y1 < -V(lim)) ? -V(lim) : y1;
     }
 
     // Operations in this order are part of the result; do not regroup. The
     // mean square, the held level and the held peak are the loop-carried
     // chains; the root, the divisions and the selects hang off them.
+    // In chunks of the subnormal guard's length (kernels/guard.hpp): a chunk
+    // that starts with a subnormal state, or holds an input whose square
+    // would be subnormal (|x| below 2^-63: the fading tail of a signal),
+    // runs the same step in simd::Guarded.
     template <class Isa>
     void process(const float* in, float* out, std::size_t n) {
-        Agc a = *this;
-        for (std::size_t i = 0; i < n; ++i) out[i] = a.step(in[i]);
-        p = a.p;
-        v = a.v;
-        q = a.q;
+        float pp = p, vv = v, qq = q;
+        for (std::size_t i0 = 0; i0 < n; i0 += kernels::kGuardChunk) {
+            const std::size_t end = std::min(n, i0 + kernels::kGuardChunk);
+            bool slow = subnormal(pp) || subnormal(vv) || subnormal(qq);
+            for (std::size_t i = i0; i < end; ++i) slow |= (in[i] != 0.0f) & (abs32(in[i]) < 0x1p-63f);
+            if (slow) {
+                simd::Guarded gp = pp, gv = vv, gq = qq;
+                for (std::size_t i = i0; i < end; ++i) out[i] = step_as<simd::Guarded>(in[i], gp, gv, gq);
+                pp = gp, vv = gv, qq = gq;
+            } else {
+                for (std::size_t i = i0; i < end; ++i) out[i] = step_as<float>(in[i], pp, vv, qq);
+            }
+        }
+        p = pp;
+        v = vv;
+        q = qq;
     }
+
+private:
+    HALVO_INLINE static bool subnormal(float x) { return x != 0.0f && abs32(x) < 0x1p-126f; }
 };
 
 }  // namespace halvo::audio

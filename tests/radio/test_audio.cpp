@@ -203,6 +203,35 @@ TEST(agc_fading_signal) {
     }
 }
 
+// Silence after a signal: the squelch's mean power decays into the
+// subnormal range and stays there (the gate closed: exact zeros out), where
+// the guarded steps run; then the signal returns. Each level, in one call
+// and in random blocks, against the plain per-sample loop.
+TEST(squelch_silence_after_a_signal) {
+    std::vector<cf32> x(40000, cf32{0.0f, 0.0f});
+    const std::vector<cf32> burst = complex_noise(2000, 7, 0.5);
+    std::copy(burst.begin(), burst.end(), x.begin());
+    std::copy(burst.begin(), burst.end(), x.begin() + 30000);  // and back: the state carries over
+    const PowerSquelch q = PowerSquelch::make(48000.0, -20.0);
+    std::vector<cf32> want(x.size());
+    float p = q.p, g = q.gain;
+    bool open = q.open, reached = false;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const float e = x[i].re * x[i].re + x[i].im * x[i].im;
+        p = halvo::fma32(q.keep, p, q.alpha * e);
+        open = open ? !(p < q.close_level) : p >= q.open_level;
+        g = open ? std::min(g + q.up, 1.0f) : std::max(g - q.down, 0.0f);
+        want[i] = (g == 0.0f) ? cf32{0.0f, 0.0f} : cf32{x[i].re * g, x[i].im * g};
+        reached |= p != 0.0f && std::fabs(p) < 0x1p-126f;
+    }
+    CHECK(reached);
+    for (auto [name, fn] : LEVELS(squelch_process, PowerSquelch, cf32, cf32)) {
+        INFO("squelch level %s", name);
+        CHECK(same_bits(run(q, fn, x), want));
+        CHECK(same_bits(run(q, fn, x, random_split(23, x.size())), want));
+    }
+}
+
 TEST(audio_levels_and_splits_give_the_baseline_bits) {
     const std::vector<float> a = [] {
         std::vector<float> v = real_noise(20000, 1);

@@ -18,10 +18,13 @@
 // State: p (0.0), gain (0.0) and the open flag (closed).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
+#include "../../kernels/guard.hpp"
 #include "../../simd/fp.hpp"
+#include "../../simd/guarded.hpp"
 #include "emphasis.hpp"
 
 namespace halvo::audio {
@@ -76,29 +79,52 @@ struct PowerSquelch {
 
     // Operations in this order are part of the result; do not regroup. The
     // power average is the loop-carried chain: one fused multiply-add.
+    // In chunks of the subnormal guard's length (kernels/guard.hpp): a chunk
+    // that starts with a subnormal mean power (silence after a signal), or
+    // holds a sample part whose square would be subnormal, runs the same
+    // steps in simd::Guarded.
     template <class Isa>
     void process(const cf32* in, cf32* out, std::size_t n) {
         float pp = p, g = gain;
         bool o = open;
-        const float al = alpha, kp = keep, ol = open_level, cl = close_level, u = up, d = down;
-        for (std::size_t i = 0; i < n; ++i) {
-            const cf32 x = in[i];
-            const float e = x.re * x.re + x.im * x.im;  // no fused multiply-add
-            pp = fma32(kp, pp, al * e);  // fused, al*e rounded first
-            if (!o) o = pp >= ol;
-            else o = !(pp < cl);
-            if (o) {
-                const float t = g + u;
-                g = (t < 1.0f) ? t : 1.0f;
-            } else {
-                const float t = g - d;
-                g = (t > 0.0f) ? t : 0.0f;
-            }
-            out[i] = (g == 0.0f) ? cf32{0.0f, 0.0f} : cf32{x.re * g, x.im * g};
+        for (std::size_t i0 = 0; i0 < n; i0 += kernels::kGuardChunk) {
+            const std::size_t end = std::min(n, i0 + kernels::kGuardChunk);
+            bool slow = pp != 0.0f && abs32(pp) < 0x1p-126f;
+            for (std::size_t i = i0; i < end; ++i)
+                slow |= ((in[i].re != 0.0f) & (abs32(in[i].re) < 0x1p-63f)) |
+                        ((in[i].im != 0.0f) & (abs32(in[i].im) < 0x1p-63f));
+            if (slow) run<simd::Guarded>(in, out, i0, end, pp, g, o);
+            else run<float>(in, out, i0, end, pp, g, o);
         }
         p = pp;
         gain = g;
         open = o;
+    }
+
+private:
+    template <class V>
+    HALVO_INLINE void run(const cf32* in, cf32* out, std::size_t from, std::size_t to, float& p_out, float& g_out,
+                          bool& o) const {
+        V pp = p_out, g = g_out;
+        const V al = alpha, kp = keep, ol = open_level, cl = close_level, u = up, d = down;
+        const V one = 1.0f, zero = 0.0f;
+        for (std::size_t i = from; i < to; ++i) {
+            const V xr = in[i].re, xi = in[i].im;
+            const V e = xr * xr + xi * xi;  // no fused multiply-add
+            pp = simd::fma(kp, pp, al * e);  // fused, al*e rounded first
+            if (!o) o = pp >= ol;
+            else o = !(pp < cl);
+            if (o) {
+                const V t = g + u;
+                g = (t < one) ? t : one;
+            } else {
+                const V t = g - d;
+                g = (t > zero) ? t : zero;
+            }
+            out[i] = (g == zero) ? cf32{0.0f, 0.0f} : cf32{static_cast<float>(xr * g), static_cast<float>(xi * g)};
+        }
+        p_out = pp;
+        g_out = g;
     }
 };
 

@@ -103,9 +103,9 @@ struct Agc {
         float pp = p, vv = v, qq = q;
         for (std::size_t i0 = 0; i0 < n; i0 += kernels::kGuardChunk) {
             const std::size_t end = std::min(n, i0 + kernels::kGuardChunk);
-            bool slow = subnormal(pp) || subnormal(vv) || subnormal(qq);
-            for (std::size_t i = i0; i < end; ++i) slow |= (in[i] != 0.0f) & (abs32(in[i]) < 0x1p-63f);
-            if (slow) {
+            unsigned faint = 0;  // inputs whose square is below the normal range
+            for (std::size_t i = i0; i < end; ++i) faint += (in[i] != 0.0f && abs32(in[i]) < 0x1p-63f) ? 1u : 0u;
+            if (faint != 0 || subnormal(pp) || subnormal(vv) || subnormal(qq)) {
                 simd::Guarded gp = pp, gv = vv, gq = qq;
                 for (std::size_t i = i0; i < end; ++i) out[i] = step_as<simd::Guarded>(in[i], gp, gv, gq);
                 pp = gp, vv = gv, qq = gq;

@@ -89,11 +89,9 @@ struct PowerSquelch {
         bool o = open;
         for (std::size_t i0 = 0; i0 < n; i0 += kernels::kGuardChunk) {
             const std::size_t end = std::min(n, i0 + kernels::kGuardChunk);
-            bool slow = pp != 0.0f && abs32(pp) < 0x1p-126f;
-            for (std::size_t i = i0; i < end; ++i)
-                slow |= ((in[i].re != 0.0f) & (abs32(in[i].re) < 0x1p-63f)) |
-                        ((in[i].im != 0.0f) & (abs32(in[i].im) < 0x1p-63f));
-            if (slow) run<simd::Guarded>(in, out, i0, end, pp, g, o);
+            unsigned faint = 0;
+            for (std::size_t i = i0; i < end; ++i) faint += is_faint(in[i].re) + is_faint(in[i].im);
+            if (faint != 0 || (pp != 0.0f && abs32(pp) < 0x1p-126f)) run<simd::Guarded>(in, out, i0, end, pp, g, o);
             else run<float>(in, out, i0, end, pp, g, o);
         }
         p = pp;
@@ -102,6 +100,9 @@ struct PowerSquelch {
     }
 
 private:
+    // Nonzero, with a square below the normal range.
+    HALVO_INLINE static unsigned is_faint(float x) { return (x != 0.0f && abs32(x) < 0x1p-63f) ? 1u : 0u; }
+
     template <class V>
     HALVO_INLINE void run(const cf32* in, cf32* out, std::size_t from, std::size_t to, float& p_out, float& g_out,
                           bool& o) const {
